@@ -1,0 +1,20 @@
+#pragma once
+// Descriptor maps. For a window half-width a and a step s, the descriptor map of a grey map has
+// one value per window centre (x, y) = (a + q*s, a + r*s) whose window [x-a, x+a] x [y-a, y+a]
+// lies inside the source. The value is the sum of the two weighted least-squares slopes of the
+// grey level inside the window, against i = x - column and against j = y - row, with the weights
+// wx[|i|] * wy[|j|]: Sxv / Sxx + Syv / Syy. The four sums and both quotients are formed in long
+// double and rounded to float only when stored.
+
+#include "matcher/feature_map.h"
+
+// Number of window centres along one side: ceil((extent - 2a) / s), the quotient rounded to a
+// float first. Zero or negative when the source is too small for one window.
+int descriptor_extent(int source_extent, int a, int step);
+
+// The plain loop over every sample of every window, in the order that fixes the rounding: the
+// window's columns left to right (i from +a down to -a), within each its rows top to bottom
+// (j from +a down to -a). `wx` and `wy` hold at least a + 1 weights each. `result` must already
+// have its sizes and (when it has cells) its array.
+void descriptor_values_literal(const FeatureMap &source, FeatureMap &result, int a, int step,
+                               const float *wx, const float *wy);

@@ -1,0 +1,91 @@
+#pragma once
+// Helpers shared by the tests: console capture, temporary working directories, synthetic maps.
+
+#include "matcher/console.h"
+#include "matcher/feature_map.h"
+
+#include <QDir>
+#include <QString>
+#include <QTemporaryDir>
+
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+#include <random>
+#include <sstream>
+#include <string>
+
+// Collects everything written to the console while it lives.
+class ConsoleCapture {
+public:
+    ConsoleCapture()
+        : m_previous(console::set_sink(&m_stream)) {}
+    ~ConsoleCapture() { console::set_sink(m_previous); }
+    ConsoleCapture(const ConsoleCapture &) = delete;
+    ConsoleCapture &operator=(const ConsoleCapture &) = delete;
+
+    QString text() const { return QString::fromStdString(m_stream.str()); }
+    void clear() { m_stream.str(std::string()); }
+
+private:
+    std::ostringstream m_stream;
+    std::ostream *m_previous;
+};
+
+// Makes a fresh temporary directory the working directory while it lives.
+class ScopedWorkdir {
+public:
+    ScopedWorkdir()
+        : m_previous(QDir::currentPath()) {
+        QDir::setCurrent(m_dir.path());
+    }
+    ~ScopedWorkdir() { QDir::setCurrent(m_previous); }
+    ScopedWorkdir(const ScopedWorkdir &) = delete;
+    ScopedWorkdir &operator=(const ScopedWorkdir &) = delete;
+
+    QString path() const { return m_dir.path(); }
+    QString file(const QString &relative) const { return m_dir.filePath(relative); }
+    bool mkpath(const QString &relative) const { return QDir(m_dir.path()).mkpath(relative); }
+
+private:
+    QTemporaryDir m_dir;
+    QString m_previous;
+};
+
+inline FeatureMap map_from_rows(std::initializer_list<std::initializer_list<float>> rows,
+                                const QString &name = QString()) {
+    const int height = static_cast<int>(rows.size());
+    const int width = height > 0 ? static_cast<int>(rows.begin()->size()) : 0;
+    FeatureMap map = FeatureMap::allocate(width, height, name);
+    int y = 0;
+    for (const auto &row : rows) {
+        int x = 0;
+        for (float value : row) {
+            map.at(x++, y) = value;
+        }
+        ++y;
+    }
+    return map;
+}
+
+// A grey map of whole grey levels 0..255: smooth structure plus noise, so that descriptors vary.
+inline FeatureMap random_grey_map(std::mt19937 &rng, int width, int height,
+                                  const QString &name = QString()) {
+    FeatureMap map = FeatureMap::allocate(width, height, name);
+    std::uniform_int_distribution<int> noise(-20, 20);
+    std::uniform_real_distribution<double> phase(0.0, 6.283);
+    const double px = phase(rng);
+    const double py = phase(rng);
+    for (int y = 0; y < height; ++y) {
+        for (int x = 0; x < width; ++x) {
+            const double smooth = 128 + 60 * std::sin(x * 0.05 + px) + 50 * std::cos(y * 0.07 + py);
+            const int level = static_cast<int>(smooth) + noise(rng);
+            map.at(x, y) = static_cast<float>(std::clamp(level, 0, 255));
+        }
+    }
+    return map;
+}
+
+inline bool same_bits(float a, float b) {
+    return std::memcmp(&a, &b, sizeof a) == 0;
+}

@@ -10,6 +10,8 @@
 
 #include <string>
 
+struct MatchCandidate;
+
 class ImageMatcher {
 public:
     // Writes "running\n" to the console.
@@ -41,4 +43,15 @@ public:
     // a + 1 entries. With settings that give no step, or too short weight lists, the result is an
     // empty 0 x 0 map.
     void compute_descriptor_map(const FeatureMap &source, FeatureMap &result, int a) const;
+
+    // Window comparison and best pick; they depend on their arguments alone.
+    void compare_windows(const FeatureMap &database_map, const FeatureMap &pattern,
+                         QList<MatchCandidate> &candidates) const;
+    QString pick_best_name(const QList<MatchCandidate> &candidates) const;
+
+    // Searches the pattern grey maps in the database and writes the console line of the search.
+    // The three outputs change only when the database is not empty and the settings are valid:
+    // the elapsed milliseconds, the name picked for the last pattern, the success rate.
+    void search_database(const QList<FeatureMap> &patterns, const QList<FeatureMap> &database,
+                         int &elapsed, QString &found_name, float &rate);
 };

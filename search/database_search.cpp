@@ -1,0 +1,77 @@
+#include "search/database_search.h"
+
+#include "matcher/console.h"
+#include "matcher/image_matcher.h"
+#include "matcher/tick_clock.h"
+#include "search/window_compare.h"
+
+#include <locale>
+#include <sstream>
+
+std::string format_rate(float rate) {
+    std::ostringstream text;
+    text.imbue(std::locale::classic());
+    text << static_cast<double>(rate);
+    return text.str();
+}
+
+namespace {
+
+PatternPick search_one(ImageMatcher &matcher, const FeatureMap &pattern,
+                       const QList<FeatureMap> &database) {
+    matcher.fill_weights();
+    FeatureMap descriptor;
+    matcher.compute_descriptor_map(pattern, descriptor, matcher.radius);
+
+    QList<MatchCandidate> candidates;
+    for (const FeatureMap &map : database) {
+        compare_windows(map, descriptor, candidates);
+    }
+    PatternPick pick;
+    pick.pattern_name = pattern.name;
+    const int best = pick_best_index(candidates);
+    if (best >= 0) {
+        const MatchCandidate &candidate = candidates[best];
+        pick.has_candidate = true;
+        pick.picked_name = candidate.name;
+        pick.score = candidate.score;
+        pick.x = candidate.x;
+        pick.y = candidate.y;
+    }
+    pick.found = pattern.name == pick.picked_name;
+    return pick;
+}
+
+} // namespace
+
+SearchOutcome search_patterns(ImageMatcher &matcher, const QList<FeatureMap> &patterns,
+                              const QList<FeatureMap> &database, const SearchOptions &options) {
+    SearchOutcome outcome;
+    if (database.isEmpty()) {
+        console::write("database is empty, exiting...\n");
+        return outcome;
+    }
+    if (matcher.refuse_invalid_settings()) {
+        return outcome;
+    }
+    const auto clock = options.clock ? options.clock : tick_ms;
+    const std::uint32_t start = clock();
+    for (const FeatureMap &pattern : patterns) {
+        outcome.picks.append(search_one(matcher, pattern, database));
+        outcome.found += outcome.picks.last().found ? 1 : 0;
+        if (options.progress) {
+            options.progress(outcome.picks.size(), patterns.size());
+        }
+    }
+    outcome.elapsed_ms = ticks_between(start, clock());
+    outcome.patterns = patterns.size();
+    if (outcome.patterns == 0) {
+        console::write("no patterns to search\n");
+        return outcome;
+    }
+    outcome.searched = true;
+    outcome.rate = static_cast<float>(double(outcome.found) / outcome.patterns * 100.0);
+    const int average = static_cast<std::int32_t>(outcome.elapsed_ms) / outcome.patterns;
+    console::write(std::to_string(average) + "\t" + format_rate(outcome.rate) + "\n");
+    return outcome;
+}

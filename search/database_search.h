@@ -1,0 +1,52 @@
+#pragma once
+// The database search: every pattern (a grey map) gets its descriptor map with the matcher's
+// settings, is compared at every window position of every database map, and its best candidate
+// is picked. A pattern is found when the picked name equals its own name exactly. The search is
+// timed as a whole and ends with one console line: the average milliseconds per pattern, a tab,
+// and the success rate in percent.
+
+#include "matcher/feature_map.h"
+
+#include <QList>
+#include <QString>
+
+#include <cstdint>
+#include <functional>
+#include <string>
+
+class ImageMatcher;
+
+struct PatternPick {
+    QString pattern_name;
+    QString picked_name; // empty when no window of any map fits the pattern
+    bool has_candidate = false;
+    float score = 0; // of the picked candidate
+    int x = 0;
+    int y = 0;
+    bool found = false;
+};
+
+struct SearchOutcome {
+    bool searched = false; // false: empty database, invalid settings or no pattern
+    std::uint32_t elapsed_ms = 0;
+    int patterns = 0;
+    int found = 0;
+    float rate = 0; // found / patterns * 100, as a float
+    QList<PatternPick> picks;
+};
+
+struct SearchOptions {
+    std::function<std::uint32_t()> clock;              // the tick counter; tick_ms when empty
+    std::function<void(int done, int total)> progress; // called after each pattern
+};
+
+// Searches every pattern in the database and writes the console lines of the search:
+// "database is empty, exiting...\n" for an empty database, the invalid-settings line for
+// settings that give no window step, "no patterns to search\n" for an empty pattern list, and
+// otherwise the summary line. Rebuilds the matcher's weight lists.
+SearchOutcome search_patterns(ImageMatcher &matcher, const QList<FeatureMap> &patterns,
+                              const QList<FeatureMap> &database,
+                              const SearchOptions &options = SearchOptions());
+
+// The rate as a standard output stream writes a double by default: 100, 50, 33.3333, 0.
+std::string format_rate(float rate);

@@ -1,0 +1,184 @@
+// Window comparison and the best pick.
+
+#include "reference/reference_search.h"
+#include "search/window_compare.h"
+#include "test_support.h"
+
+#include <QtTest>
+
+namespace {
+
+using Candidates = QList<MatchCandidate>;
+
+struct Expected {
+    int x;
+    int y;
+    float score;
+};
+
+Candidates compare(const FeatureMap &database_map, const FeatureMap &pattern) {
+    Candidates list;
+    compare_windows(database_map, pattern, list);
+    return list;
+}
+
+MatchCandidate candidate(float score, const QString &name) {
+    return {0, 0, score, name};
+}
+
+const float nan_value = std::numeric_limits<float>::quiet_NaN();
+
+} // namespace
+
+Q_DECLARE_METATYPE(FeatureMap)
+Q_DECLARE_METATYPE(QList<Expected>)
+Q_DECLARE_METATYPE(Candidates)
+
+class TestWindowCompare : public QObject {
+    Q_OBJECT
+
+private slots:
+    void candidates_data() {
+        QTest::addColumn<FeatureMap>("database_map");
+        QTest::addColumn<FeatureMap>("pattern");
+        QTest::addColumn<QList<Expected>>("expected");
+        QTest::newRow("2 x 2 with 1 x 1: column by column")
+            << map_from_rows({{1, 2}, {3, 4}}) << map_from_rows({{0}})
+            << QList<Expected>{{0, 0, 1}, {0, 1, 3}, {1, 0, 2}, {1, 1, 4}};
+        QTest::newRow("10, 20, 700 against 12")
+            << map_from_rows({{10, 20, 700}}) << map_from_rows({{12}})
+            << QList<Expected>{{0, 0, 2}, {1, 0, 8}, {2, 0, 9999}};
+        QTest::newRow("1 x 2 pattern in 2 x 2")
+            << map_from_rows({{1, 2}, {3, 4}}) << map_from_rows({{1}, {3}})
+            << QList<Expected>{{0, 0, 0}, {1, 0, 2}};
+        QTest::newRow("pattern wider than the map")
+            << map_from_rows({{1, 2}}) << map_from_rows({{1, 2, 3}}) << QList<Expected>{};
+        QTest::newRow("pattern taller than the map")
+            << map_from_rows({{1, 2}}) << map_from_rows({{1}, {2}}) << QList<Expected>{};
+        QTest::newRow("pattern as large as the map")
+            << map_from_rows({{1, 2}, {3, 4}}) << map_from_rows({{1, 2}, {3, 5}})
+            << QList<Expected>{{0, 0, 1}};
+        QTest::newRow("difference of exactly 500 is summed")
+            << map_from_rows({{510, -490}}) << map_from_rows({{10}})
+            << QList<Expected>{{0, 0, 500}, {1, 0, 500}};
+        QTest::newRow("difference of 500.25 cuts off")
+            << map_from_rows({{500.25f, 1}}) << map_from_rows({{0}})
+            << QList<Expected>{{0, 0, 9999}, {1, 0, 1}};
+        QTest::newRow("cut-off replaces a large sum")
+            << map_from_rows({{400, 400, 1000}}) << map_from_rows({{0, 0}})
+            << QList<Expected>{{0, 0, 800}, {1, 0, 9999}};
+        QTest::newRow("0 x 0 pattern scores 0 on every cell")
+            << map_from_rows({{5, 6}, {7, 8}}) << FeatureMap::allocate(0, 0)
+            << QList<Expected>{{0, 0, 0}, {0, 1, 0}, {1, 0, 0}, {1, 1, 0}};
+        QTest::newRow("pattern of negative sizes scores 0 on every cell")
+            << map_from_rows({{5, 6, 7}}) << FeatureMap::allocate(-1, -2)
+            << QList<Expected>{{0, 0, 0}, {1, 0, 0}, {2, 0, 0}};
+        QTest::newRow("pattern with columns but no rows")
+            << map_from_rows({{5, 6, 7}, {1, 1, 1}}) << FeatureMap::allocate(2, 0)
+            << QList<Expected>{{0, 0, 0}, {0, 1, 0}, {1, 0, 0}, {1, 1, 0}};
+        QTest::newRow("empty database map")
+            << FeatureMap::allocate(0, 3) << FeatureMap::allocate(0, 0) << QList<Expected>{};
+    }
+    void candidates() {
+        QFETCH(FeatureMap, database_map);
+        QFETCH(FeatureMap, pattern);
+        QFETCH(QList<Expected>, expected);
+        database_map.name = "db";
+        Candidates list = {candidate(1, "earlier")};
+        compare_windows(database_map, pattern, list);
+        QCOMPARE(list.size(), expected.size() + 1);
+        QCOMPARE(list.first().name, QString("earlier"));
+        for (int k = 0; k < expected.size(); ++k) {
+            const MatchCandidate &c = list[k + 1];
+            QCOMPARE(c.x, expected[k].x);
+            QCOMPARE(c.y, expected[k].y);
+            QCOMPARE(c.score, expected[k].score);
+            QCOMPARE(c.name, QString("db"));
+        }
+    }
+
+    void nan_difference_does_not_cut_off_but_poisons_the_sum() {
+        const Candidates list =
+            compare(map_from_rows({{nan_value, 3}, {1, 900}}), map_from_rows({{0}, {0}}));
+        QCOMPARE(list.size(), 2);
+        QVERIFY(std::isnan(list[0].score));
+        QCOMPARE(list[1].score, 9999.f);
+        // A later cut-off still wins over the poisoned sum.
+        const Candidates later =
+            compare(map_from_rows({{nan_value}, {900}}), map_from_rows({{0}, {0}}));
+        QCOMPARE(later[0].score, 9999.f);
+    }
+
+    void best_pick_data() {
+        QTest::addColumn<Candidates>("list");
+        QTest::addColumn<QString>("name");
+        QTest::newRow("empty list gives the empty string") << Candidates{} << "";
+        QTest::newRow("lowest score wins")
+            << Candidates{candidate(5, "a"), candidate(2, "b"), candidate(3, "c")} << "b";
+        QTest::newRow("tie goes to the first")
+            << Candidates{candidate(4, "a"), candidate(2, "b"), candidate(2, "c")} << "b";
+        QTest::newRow("all cut off gives the first")
+            << Candidates{candidate(9999, "a"), candidate(9999, "b")} << "a";
+        QTest::newRow("cut-off beats a sum of 10000")
+            << Candidates{candidate(10000, "a"), candidate(9999, "b")} << "b";
+        QTest::newRow("not a number never wins")
+            << Candidates{candidate(7, "a"), candidate(nan_value, "b"), candidate(8, "c")} << "a";
+        QTest::newRow("first not a number, then a real score")
+            << Candidates{candidate(nan_value, "a"), candidate(8, "b")} << "b";
+        QTest::newRow("only not-a-number scores give the first")
+            << Candidates{candidate(nan_value, "a"), candidate(nan_value, "b")} << "a";
+        QTest::newRow("nothing below 9999999 gives the first")
+            << Candidates{candidate(9999999, "a"), candidate(2e7f, "b")} << "a";
+        QTest::newRow("just below 9999999 wins")
+            << Candidates{candidate(2e7f, "a"), candidate(9999998, "b")} << "b";
+    }
+    void best_pick() {
+        QFETCH(Candidates, list);
+        QFETCH(QString, name);
+        QCOMPARE(pick_best_name(list), name);
+    }
+
+    // Many random maps, with differences around the cut-off and cells that are not numbers:
+    // every candidate and every pick is that of the literal version.
+    void random_maps_match_the_literal_version() {
+        std::mt19937 rng(31);
+        std::uniform_int_distribution<int> size(0, 7);
+        std::uniform_real_distribution<float> near_cut(-505.f, 505.f);
+        std::uniform_int_distribution<int> kind(0, 19);
+        std::uniform_int_distribution<int> small(0, 4);
+        auto random_map = [&](int width, int height) {
+            FeatureMap map = FeatureMap::allocate(width, height);
+            for (qint64 k = 0; k < map.cell_count(); ++k) {
+                const int which = kind(rng);
+                map.values[k] = which == 0   ? nan_value
+                                : which < 6  ? float(small(rng))
+                                : which < 10 ? 250.f + float(small(rng))
+                                             : near_cut(rng);
+            }
+            return map;
+        };
+        for (int round = 0; round < 3000; ++round) {
+            Candidates actual;
+            Candidates expected;
+            const FeatureMap pattern = random_map(size(rng) - 1, size(rng) - 1);
+            const int maps = 1 + small(rng);
+            for (int m = 0; m < maps; ++m) {
+                FeatureMap map = random_map(size(rng) + 1, size(rng) + 1);
+                map.name = QString("m%1").arg(m);
+                compare_windows(map, pattern, actual);
+                reference::compare_windows(map, pattern, expected);
+            }
+            QCOMPARE(actual.size(), expected.size());
+            for (int k = 0; k < actual.size(); ++k) {
+                QCOMPARE(actual[k].x, expected[k].x);
+                QCOMPARE(actual[k].y, expected[k].y);
+                QVERIFY(same_bits(actual[k].score, expected[k].score));
+                QCOMPARE(actual[k].name, expected[k].name);
+            }
+            QCOMPARE(pick_best_index(actual), reference::pick_best_index(expected));
+        }
+    }
+};
+
+QTEST_GUILESS_MAIN(TestWindowCompare)
+#include "tst_window_compare.moc"

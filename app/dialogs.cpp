@@ -3,7 +3,8 @@
 #include <QFileDialog>
 #include <QInputDialog>
 
-Dialogs Dialogs::standard() {
+Dialogs Dialogs::standard()
+{
     Dialogs dialogs;
     dialogs.existing_directory = [](QWidget *parent, const QString &caption) {
         return QFileDialog::getExistingDirectory(parent, caption, QString(),

@@ -1,12 +1,19 @@
 #include "app/main_window.h"
 
+#include "matcher/console.h"
+#include "matcher/database_builder.h"
+#include "matcher/ft1_reader.h"
 #include "matcher/image_matcher.h"
 #include "ui_main_window.h"
+
+#include <QProgressBar>
+#include <QtConcurrent>
 
 MainWindow::MainWindow(QWidget *parent)
     : QMainWindow(parent)
     , ui(std::make_unique<MainWindowForm>())
-    , m_dialogs(Dialogs::standard()) {
+    , m_dialogs(Dialogs::standard())
+{
     ui->setupUi(this);
 
     connect(ui->actionPre_process_database, &QAction::triggered, this,
@@ -18,24 +25,143 @@ MainWindow::MainWindow(QWidget *parent)
     connect(ui->actionMonster_Compare, &QAction::triggered, this, &MainWindow::monster_compare);
 
     matcher = std::make_unique<ImageMatcher>(ui->spinBox_hs->value(), ui->spinBox_c->value());
+
+    m_progress = new QProgressBar(ui->statusbar);
+    m_progress->setObjectName("jobProgress");
+    m_progress->setFormat("%v / %m");
+    m_progress->setMaximumWidth(200);
+    m_progress->hide();
+    ui->statusbar->addPermanentWidget(m_progress);
+    connect(&m_job_watcher, &QFutureWatcher<void>::finished, this, [this] { end_job(); });
 }
 
-MainWindow::~MainWindow() {
-    // A job works on the matcher and reports to this window: let it end first.
+MainWindow::~MainWindow()
+{
+    // A job works on the matcher: let it end first. What it still posts to this window is
+    // dropped with the window.
     m_job.waitForFinished();
 }
 
-void MainWindow::set_dialogs(Dialogs dialogs) {
+void MainWindow::set_dialogs(Dialogs dialogs)
+{
     m_dialogs = std::move(dialogs);
 }
 
-bool MainWindow::job_running() const {
-    return m_job.isRunning();
+bool MainWindow::refuse_while_job_runs() const
+{
+    if (m_job_active) {
+        console::write("command refused: a database job is still running\n");
+    }
+    return m_job_active;
 }
 
-void MainWindow::pre_process_database() {}
+// The actions stay disabled, and commands refused, until the window has taken the job's
+// results; h stays editable, as it only acts when a command copies it.
+void MainWindow::start_job(const QFuture<void> &job)
+{
+    m_job_active = true;
+    ui->actionPre_process_database->setEnabled(false);
+    ui->actionOpen_database->setEnabled(false);
+    ui->actionSearch_in_DB->setEnabled(false);
+    m_progress->setRange(0, 0);
+    m_progress->show();
+    m_job = job;
+    m_job_watcher.setFuture(m_job);
+}
 
-void MainWindow::read_database() {}
+void MainWindow::end_job()
+{
+    m_job_active = false;
+    ui->actionPre_process_database->setEnabled(true);
+    ui->actionOpen_database->setEnabled(true);
+    ui->actionSearch_in_DB->setEnabled(true);
+    m_progress->hide();
+}
+
+// Called on the job's thread.
+void MainWindow::show_progress(int done, int total)
+{
+    QMetaObject::invokeMethod(
+        this,
+        [this, done, total] {
+            m_progress->setRange(0, total);
+            m_progress->setValue(done);
+        },
+        Qt::QueuedConnection);
+}
+
+void MainWindow::pre_process_database()
+{
+    if (refuse_while_job_runs()) {
+        return;
+    }
+    const int radius_value = ui->spinBox_hs->value();
+    const int step_divisor_value = ui->spinBox_c->value();
+    if (ImageMatcher::refuse_invalid_settings(radius_value, step_divisor_value)) {
+        return;
+    }
+    QList<QString> args;
+    args.append(m_dialogs.existing_directory(this, tr("Chose database directory with images")));
+    if (args[0] == QString()) {
+        console::write("directory not opened\n");
+        return;
+    }
+    bool accepted = false;
+    args.append(m_dialogs.text(this, tr("Select name"),
+                               tr("Input name of created database file. Suffix .ft1 is "
+                                  "automatic."),
+                               &accepted));
+    if (!accepted || args[1] == QString()) {
+        console::write("name is not valid");
+        return;
+    }
+    args[1].append(".ft1");
+    // The build works with the settings shown at its launch.
+    matcher->radius = radius_value;
+    matcher->step_divisor = step_divisor_value;
+    start_job(QtConcurrent::run(this, &MainWindow::pre_process_database_job, args));
+}
+
+void MainWindow::pre_process_database_job(QList<QString> args)
+{
+    BuildOptions options;
+    options.progress = [this](int done, int total) { show_progress(done, total); };
+    matcher->build_database(args[0], args[1], options);
+    console::write("Database pre-processing done\n");
+}
+
+void MainWindow::read_database()
+{
+    if (refuse_while_job_runs()) {
+        return;
+    }
+    QList<QString> args;
+    args.append(m_dialogs.open_file_name(this, tr("Choose pre-computed database file"),
+                                         tr("FT1 files (*.ft1)")));
+    if (args[0] == QString()) {
+        console::write("cannot open selected file\n");
+        return;
+    }
+    start_job(QtConcurrent::run(this, &MainWindow::read_database_job, args));
+}
+
+// The maps are read into a list of the job's own; the window appends them in one step.
+void MainWindow::read_database_job(QList<QString> args)
+{
+    QString message;
+    QList<FeatureMap> loaded;
+    LoadOptions options;
+    options.progress = [this](int done, int total) { show_progress(done, total); };
+    matcher->load_database(args[0], loaded, message, options);
+    QMetaObject::invokeMethod(
+        this,
+        [this, loaded, message] {
+            database.append(loaded);
+            ui->label_out->setText(message);
+        },
+        Qt::QueuedConnection);
+    console::write("Database readed\n");
+}
 
 void MainWindow::search_in_db() {}
 
@@ -43,16 +169,19 @@ void MainWindow::multi_search_in_db() {}
 
 void MainWindow::monster_compare() {}
 
-void MainWindow::on_spinBox_h_valueChanged(int) {
+void MainWindow::on_spinBox_h_valueChanged(int)
+{
     update_scaled_radius();
 }
 
-void MainWindow::on_spinBox_c_valueChanged(int) {
+void MainWindow::on_spinBox_c_valueChanged(int)
+{
     update_scaled_radius();
 }
 
 // h' always shows c * h; the spin box clamps it to its range.
-void MainWindow::update_scaled_radius() {
+void MainWindow::update_scaled_radius()
+{
     const int c = ui->spinBox_c->value();
     const int h = ui->spinBox_h->value();
     ui->spinBox_hs->setValue(c * h);

@@ -1,12 +1,15 @@
 #pragma once
 // The application's one window: the form, the matcher with its settings, the in-memory database
 // and the menu commands. Commands collect their inputs with dialogs, call the core and show the
-// results; the two database commands run their work as background jobs.
+// results; the two database commands run their work as background jobs on the global thread
+// pool. While a job runs, the commands that use the matcher or the database are disabled and
+// refused, so a search always sees a whole database.
 
 #include "app/dialogs.h"
 #include "matcher/feature_map.h"
 
 #include <QFuture>
+#include <QFutureWatcher>
 #include <QList>
 #include <QMainWindow>
 #include <QString>
@@ -14,12 +17,14 @@
 #include <memory>
 
 class ImageMatcher;
+class QProgressBar;
 namespace Ui {
 class MainWindow;
 }
 using MainWindowForm = Ui::MainWindow;
 
-class MainWindow : public QMainWindow {
+class MainWindow : public QMainWindow
+{
     Q_OBJECT
 
 public:
@@ -30,7 +35,8 @@ public:
     void set_dialogs(Dialogs dialogs);
     const ImageMatcher &image_matcher() const { return *matcher; }
     const QList<FeatureMap> &loaded_database() const { return database; }
-    bool job_running() const;
+    // True from a job's launch until the window has taken its results.
+    bool job_running() const { return m_job_active; }
 
 private slots:
     void pre_process_database();
@@ -42,12 +48,23 @@ private slots:
     void on_spinBox_c_valueChanged(int arg1);
 
 private:
+    // Run on a worker thread; they reach the window only through queued calls.
+    void pre_process_database_job(QList<QString> args);
+    void read_database_job(QList<QString> args);
+
     void update_scaled_radius();
+    bool refuse_while_job_runs() const;
+    void start_job(const QFuture<void> &job);
+    void end_job();
+    void show_progress(int done, int total);
 
     std::unique_ptr<MainWindowForm> ui;
     std::unique_ptr<ImageMatcher> matcher;
     QList<FeatureMap> database;
 
     Dialogs m_dialogs;
-    QFuture<void> m_job; // the running database job, if any; waited for before the window goes
+    QFuture<void> m_job; // the running database job, waited for before the window goes
+    QFutureWatcher<void> m_job_watcher;
+    bool m_job_active = false;
+    QProgressBar *m_progress = nullptr;
 };

@@ -6,19 +6,22 @@
 namespace console {
 namespace {
 
-std::mutex &sink_mutex() {
+std::mutex &sink_mutex()
+{
     static std::mutex mutex;
     return mutex;
 }
 
-std::ostream *&current_sink() {
+std::ostream *&current_sink()
+{
     static std::ostream *sink = nullptr;
     return sink;
 }
 
 } // namespace
 
-void write(std::string_view text) {
+void write(std::string_view text)
+{
     const std::lock_guard<std::mutex> lock(sink_mutex());
     std::ostream &sink = current_sink() ? *current_sink() : std::cout;
     sink.write(text.data(), static_cast<std::streamsize>(text.size()));
@@ -26,12 +29,14 @@ void write(std::string_view text) {
     sink.flush();
 }
 
-void write(const QString &text) {
+void write(const QString &text)
+{
     const QByteArray utf8 = text.toUtf8();
     write(std::string_view(utf8.constData(), static_cast<size_t>(utf8.size())));
 }
 
-std::ostream *set_sink(std::ostream *sink) {
+std::ostream *set_sink(std::ostream *sink)
+{
     const std::lock_guard<std::mutex> lock(sink_mutex());
     std::ostream *previous = current_sink();
     current_sink() = sink;

@@ -13,10 +13,12 @@ namespace console {
 
 void write(std::string_view text);
 void write(const QString &text); // encoded as UTF-8
-inline void write(const char *text) {
+inline void write(const char *text)
+{
     write(std::string_view(text));
 }
-inline void write(const std::string &text) {
+inline void write(const std::string &text)
+{
     write(std::string_view(text));
 }
 

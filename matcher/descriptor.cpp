@@ -3,13 +3,15 @@
 #include <cmath>
 #include <cstdlib>
 
-int descriptor_extent(int source_extent, int a, int step) {
+int descriptor_extent(int source_extent, int a, int step)
+{
     const float quotient = static_cast<float>(source_extent - 2 * a) / static_cast<float>(step);
     return static_cast<int>(std::ceil(quotient));
 }
 
 void descriptor_values_literal(const FeatureMap &source, FeatureMap &result, int a, int step,
-                               const float *wx, const float *wy) {
+                               const float *wx, const float *wy)
+{
     if (!result.has_values()) {
         return;
     }

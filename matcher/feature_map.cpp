@@ -1,6 +1,7 @@
 #include "matcher/feature_map.h"
 
-FeatureMap FeatureMap::allocate(int width, int height, const QString &name) {
+FeatureMap FeatureMap::allocate(int width, int height, const QString &name)
+{
     FeatureMap map;
     map.width = width;
     map.height = height;

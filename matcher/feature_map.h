@@ -20,7 +20,8 @@ struct FeatureMap {
     static FeatureMap allocate(int width, int height, const QString &name = QString());
 
     // width * height when both are positive, else 0.
-    qint64 cell_count() const {
+    qint64 cell_count() const
+    {
         return width > 0 && height > 0 ? qint64(width) * qint64(height) : 0;
     }
     bool has_values() const { return cell_count() > 0 && values != nullptr; }

@@ -7,7 +7,8 @@ namespace {
 
 // Reads 32-bit pixels straight from the scan lines. Only for formats whose stored word is what
 // QImage::pixel returns, up to an alpha that the grey level ignores.
-FeatureMap grey_map_from_32bit(const QImage &image) {
+FeatureMap grey_map_from_32bit(const QImage &image)
+{
     FeatureMap map = FeatureMap::allocate(image.width(), image.height());
     float *out = map.data();
     for (int y = 0; y < image.height(); ++y) {
@@ -20,13 +21,15 @@ FeatureMap grey_map_from_32bit(const QImage &image) {
     return map;
 }
 
-bool is_plain_32bit(QImage::Format format) {
+bool is_plain_32bit(QImage::Format format)
+{
     return format == QImage::Format_ARGB32 || format == QImage::Format_RGB32;
 }
 
 } // namespace
 
-std::optional<FeatureMap> grey_map_from_image(const QString &path) {
+std::optional<FeatureMap> grey_map_from_image(const QString &path)
+{
     QImage converted;
     {
         QImage loaded(path);
@@ -39,7 +42,8 @@ std::optional<FeatureMap> grey_map_from_image(const QString &path) {
     return grey_map_from_32bit(converted);
 }
 
-FeatureMap grey_map_from_loaded_image(const QImage &image) {
+FeatureMap grey_map_from_loaded_image(const QImage &image)
+{
     if (image.isNull()) {
         return FeatureMap();
     }

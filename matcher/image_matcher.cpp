@@ -6,24 +6,29 @@
 #include <vector>
 
 ImageMatcher::ImageMatcher(int radius_value, int step_divisor_value)
-    : ImageMatcher(radius_value, step_divisor_value, Quiet{}) {
+    : ImageMatcher(radius_value, step_divisor_value, Quiet{})
+{
     console::write("running\n");
 }
 
 ImageMatcher::ImageMatcher(int radius_value, int step_divisor_value, Quiet)
     : step_divisor(step_divisor_value)
-    , radius(radius_value) {}
+    , radius(radius_value)
+{}
 
-bool ImageMatcher::settings_valid(int radius_value, int step_divisor_value) {
+bool ImageMatcher::settings_valid(int radius_value, int step_divisor_value)
+{
     return step_divisor_value >= 1 && radius_value >= step_divisor_value;
 }
 
-std::string ImageMatcher::invalid_settings_message(int radius_value, int step_divisor_value) {
+std::string ImageMatcher::invalid_settings_message(int radius_value, int step_divisor_value)
+{
     return "invalid window settings: radius " + std::to_string(radius_value) + ", step divisor " +
            std::to_string(step_divisor_value) + "\n";
 }
 
-bool ImageMatcher::refuse_invalid_settings(int radius_value, int step_divisor_value) {
+bool ImageMatcher::refuse_invalid_settings(int radius_value, int step_divisor_value)
+{
     if (settings_valid(radius_value, step_divisor_value)) {
         return false;
     }
@@ -31,7 +36,8 @@ bool ImageMatcher::refuse_invalid_settings(int radius_value, int step_divisor_va
     return true;
 }
 
-void ImageMatcher::fill_weights() {
+void ImageMatcher::fill_weights()
+{
     weights_x.clear();
     weights_y.clear();
     for (int k = 0; k <= radius; ++k) {
@@ -40,8 +46,8 @@ void ImageMatcher::fill_weights() {
     }
 }
 
-void ImageMatcher::compute_descriptor_map(const FeatureMap &source, FeatureMap &result,
-                                          int a) const {
+void ImageMatcher::compute_descriptor_map(const FeatureMap &source, FeatureMap &result, int a) const
+{
     const bool usable =
         settings_valid(a, step_divisor) && weights_x.size() > a && weights_y.size() > a;
     if (!usable) {

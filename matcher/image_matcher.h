@@ -10,14 +10,18 @@
 
 #include <string>
 
+struct BuildOptions;
+struct LoadOptions;
 struct MatchCandidate;
 
-class ImageMatcher {
+class ImageMatcher
+{
 public:
     // Writes "running\n" to the console.
     ImageMatcher(int radius_value, int step_divisor_value);
     // The same without the console line, for front ends that print only their commands' lines.
-    struct Quiet {};
+    struct Quiet {
+    };
     ImageMatcher(int radius_value, int step_divisor_value, Quiet);
 
     QList<float> weights_x; // element k: weight of a column offset of +k or -k
@@ -43,6 +47,21 @@ public:
     // a + 1 entries. With settings that give no step, or too short weight lists, the result is an
     // empty 0 x 0 map.
     void compute_descriptor_map(const FeatureMap &source, FeatureMap &result, int a) const;
+
+    // Writes the descriptor maps of the images of `directory` (in name order, case ignored) to
+    // "precomputed_databases/" + file_name, then the elapsed milliseconds and a tab to the
+    // console; "cannot open file for writing database" when the file cannot be created. An
+    // existing database is replaced only once the new one is complete.
+    void build_database(const QString &directory, const QString &file_name);
+    void build_database(const QString &directory, const QString &file_name,
+                        const BuildOptions &options);
+
+    // Appends the maps of the complete records of the ".ft1" file to `database` and sets
+    // `message` to the summary; writes "file with precomputed db was not opened\n" instead
+    // when the file cannot be opened. Malformed lines are reported on the console.
+    void load_database(const QString &path, QList<FeatureMap> &database, QString &message) const;
+    void load_database(const QString &path, QList<FeatureMap> &database, QString &message,
+                       const LoadOptions &options) const;
 
     // Window comparison and best pick; they depend on their arguments alone.
     void compare_windows(const FeatureMap &database_map, const FeatureMap &pattern,

@@ -6,6 +6,7 @@
 
 std::uint32_t tick_ms();
 
-inline std::uint32_t ticks_between(std::uint32_t start, std::uint32_t end) {
+inline std::uint32_t ticks_between(std::uint32_t start, std::uint32_t end)
+{
     return end - start;
 }

@@ -8,7 +8,8 @@
 #include <locale>
 #include <sstream>
 
-std::string format_rate(float rate) {
+std::string format_rate(float rate)
+{
     std::ostringstream text;
     text.imbue(std::locale::classic());
     text << static_cast<double>(rate);
@@ -18,7 +19,8 @@ std::string format_rate(float rate) {
 namespace {
 
 PatternPick search_one(ImageMatcher &matcher, const FeatureMap &pattern,
-                       const QList<FeatureMap> &database) {
+                       const QList<FeatureMap> &database)
+{
     matcher.fill_weights();
     FeatureMap descriptor;
     matcher.compute_descriptor_map(pattern, descriptor, matcher.radius);
@@ -45,7 +47,8 @@ PatternPick search_one(ImageMatcher &matcher, const FeatureMap &pattern,
 } // namespace
 
 SearchOutcome search_patterns(ImageMatcher &matcher, const QList<FeatureMap> &patterns,
-                              const QList<FeatureMap> &database, const SearchOptions &options) {
+                              const QList<FeatureMap> &database, const SearchOptions &options)
+{
     SearchOutcome outcome;
     if (database.isEmpty()) {
         console::write("database is empty, exiting...\n");

@@ -5,17 +5,20 @@
 #include "search/window_compare.h"
 
 void ImageMatcher::compare_windows(const FeatureMap &database_map, const FeatureMap &pattern,
-                                   QList<MatchCandidate> &candidates) const {
+                                   QList<MatchCandidate> &candidates) const
+{
     ::compare_windows(database_map, pattern, candidates);
 }
 
-QString ImageMatcher::pick_best_name(const QList<MatchCandidate> &candidates) const {
+QString ImageMatcher::pick_best_name(const QList<MatchCandidate> &candidates) const
+{
     return ::pick_best_name(candidates);
 }
 
 void ImageMatcher::search_database(const QList<FeatureMap> &patterns,
                                    const QList<FeatureMap> &database, int &elapsed,
-                                   QString &found_name, float &rate) {
+                                   QString &found_name, float &rate)
+{
     const SearchOutcome outcome = search_patterns(*this, patterns, database);
     if (database.isEmpty() || !settings_valid()) {
         return;

@@ -2,7 +2,8 @@
 
 #include <cmath>
 
-float window_score(const FeatureMap &database_map, const FeatureMap &pattern, int x, int y) {
+float window_score(const FeatureMap &database_map, const FeatureMap &pattern, int x, int y)
+{
     if (pattern.width <= 0 || pattern.height <= 0) {
         return 0.0f;
     }
@@ -24,7 +25,8 @@ float window_score(const FeatureMap &database_map, const FeatureMap &pattern, in
 }
 
 void compare_windows(const FeatureMap &database_map, const FeatureMap &pattern,
-                     QList<MatchCandidate> &candidates) {
+                     QList<MatchCandidate> &candidates)
+{
     const int dw = database_map.width;
     const int dh = database_map.height;
     if (dw <= 0 || dh <= 0) {
@@ -40,7 +42,8 @@ void compare_windows(const FeatureMap &database_map, const FeatureMap &pattern,
     }
 }
 
-int pick_best_index(const QList<MatchCandidate> &candidates) {
+int pick_best_index(const QList<MatchCandidate> &candidates)
+{
     if (candidates.isEmpty()) {
         return -1;
     }
@@ -55,7 +58,8 @@ int pick_best_index(const QList<MatchCandidate> &candidates) {
     return index;
 }
 
-QString pick_best_name(const QList<MatchCandidate> &candidates) {
+QString pick_best_name(const QList<MatchCandidate> &candidates)
+{
     const int index = pick_best_index(candidates);
     return index < 0 ? QString() : candidates[index].name;
 }

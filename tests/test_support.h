@@ -5,6 +5,8 @@
 #include "matcher/feature_map.h"
 
 #include <QDir>
+#include <QFile>
+#include <QImage>
 #include <QString>
 #include <QTemporaryDir>
 
@@ -16,10 +18,12 @@
 #include <string>
 
 // Collects everything written to the console while it lives.
-class ConsoleCapture {
+class ConsoleCapture
+{
 public:
     ConsoleCapture()
-        : m_previous(console::set_sink(&m_stream)) {}
+        : m_previous(console::set_sink(&m_stream))
+    {}
     ~ConsoleCapture() { console::set_sink(m_previous); }
     ConsoleCapture(const ConsoleCapture &) = delete;
     ConsoleCapture &operator=(const ConsoleCapture &) = delete;
@@ -33,10 +37,12 @@ private:
 };
 
 // Makes a fresh temporary directory the working directory while it lives.
-class ScopedWorkdir {
+class ScopedWorkdir
+{
 public:
     ScopedWorkdir()
-        : m_previous(QDir::currentPath()) {
+        : m_previous(QDir::currentPath())
+    {
         QDir::setCurrent(m_dir.path());
     }
     ~ScopedWorkdir() { QDir::setCurrent(m_previous); }
@@ -53,7 +59,8 @@ private:
 };
 
 inline FeatureMap map_from_rows(std::initializer_list<std::initializer_list<float>> rows,
-                                const QString &name = QString()) {
+                                const QString &name = QString())
+{
     const int height = static_cast<int>(rows.size());
     const int width = height > 0 ? static_cast<int>(rows.begin()->size()) : 0;
     FeatureMap map = FeatureMap::allocate(width, height, name);
@@ -70,7 +77,8 @@ inline FeatureMap map_from_rows(std::initializer_list<std::initializer_list<floa
 
 // A grey map of whole grey levels 0..255: smooth structure plus noise, so that descriptors vary.
 inline FeatureMap random_grey_map(std::mt19937 &rng, int width, int height,
-                                  const QString &name = QString()) {
+                                  const QString &name = QString())
+{
     FeatureMap map = FeatureMap::allocate(width, height, name);
     std::uniform_int_distribution<int> noise(-20, 20);
     std::uniform_real_distribution<double> phase(0.0, 6.283);
@@ -86,6 +94,33 @@ inline FeatureMap random_grey_map(std::mt19937 &rng, int width, int height,
     return map;
 }
 
-inline bool same_bits(float a, float b) {
+inline bool same_bits(float a, float b)
+{
     return std::memcmp(&a, &b, sizeof a) == 0;
+}
+
+// Writes an image whose grey level is grey(x, y) (0..255) at `path`.
+template <typename Grey>
+inline bool save_grey_image(const QString &path, int width, int height, Grey grey)
+{
+    QImage image(width, height, QImage::Format_RGB32);
+    for (int y = 0; y < height; ++y) {
+        for (int x = 0; x < width; ++x) {
+            const int g = grey(x, y);
+            image.setPixel(x, y, qRgb(g, g, g));
+        }
+    }
+    return image.save(path);
+}
+
+inline QByteArray file_bytes(const QString &path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+inline bool write_file(const QString &path, const QByteArray &bytes)
+{
+    QFile file(path);
+    return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size();
 }

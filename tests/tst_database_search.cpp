@@ -10,8 +10,8 @@ namespace {
 
 constexpr int radius = 2; // with step divisor 1 the grid step is 2 pixels
 
-FeatureMap crop(const FeatureMap &grey, int x0, int y0, int width, int height,
-                const QString &name) {
+FeatureMap crop(const FeatureMap &grey, int x0, int y0, int width, int height, const QString &name)
+{
     FeatureMap part = FeatureMap::allocate(width, height, name);
     for (int y = 0; y < height; ++y) {
         for (int x = 0; x < width; ++x) {
@@ -23,7 +23,8 @@ FeatureMap crop(const FeatureMap &grey, int x0, int y0, int width, int height,
 
 // Three database images and their descriptor maps; patterns are grid-aligned crops of them.
 struct Fixture {
-    Fixture() {
+    Fixture()
+    {
         std::mt19937 rng(5);
         for (const char *name : {"cat", "dog", "owl"}) {
             images.append(random_grey_map(rng, 30, 24, name));
@@ -33,7 +34,8 @@ struct Fixture {
             database.append(descriptor);
         }
     }
-    FeatureMap pattern_of(int image, const QString &name) const {
+    FeatureMap pattern_of(int image, const QString &name) const
+    {
         return crop(images[image], 4, 6, 12, 10, name);
     }
 
@@ -43,18 +45,21 @@ struct Fixture {
 };
 
 // A clock that returns the given readings in turn.
-std::function<std::uint32_t()> readings(QList<std::uint32_t> values) {
+std::function<std::uint32_t()> readings(QList<std::uint32_t> values)
+{
     auto shared = std::make_shared<QList<std::uint32_t>>(std::move(values));
     return [shared] { return shared->takeFirst(); };
 }
 
 } // namespace
 
-class TestDatabaseSearch : public QObject {
+class TestDatabaseSearch : public QObject
+{
     Q_OBJECT
 
 private slots:
-    void empty_database_changes_nothing() {
+    void empty_database_changes_nothing()
+    {
         Fixture f;
         ConsoleCapture console;
         int elapsed = 123;
@@ -69,7 +74,8 @@ private slots:
         QCOMPARE(f.matcher.weights_x, QList<float>{9});
     }
 
-    void success_rate_and_summary_line_data() {
+    void success_rate_and_summary_line_data()
+    {
         QTest::addColumn<QStringList>("names"); // pattern i is cut from image i % 3
         QTest::addColumn<QList<std::uint32_t>>("clock");
         QTest::addColumn<QString>("line");
@@ -94,7 +100,8 @@ private slots:
             << QStringList{"cat"} << QList<std::uint32_t>{0xfffffff0u, 0x0000000au} << "26\t100\n"
             << 100.f << "cat";
     }
-    void success_rate_and_summary_line() {
+    void success_rate_and_summary_line()
+    {
         QFETCH(QStringList, names);
         QFETCH(QList<std::uint32_t>, clock);
         QFETCH(QString, line);
@@ -120,7 +127,8 @@ private slots:
         }
     }
 
-    void outputs_of_the_matcher_operation() {
+    void outputs_of_the_matcher_operation()
+    {
         Fixture f;
         ConsoleCapture console;
         int elapsed = -1;
@@ -135,7 +143,8 @@ private slots:
         QCOMPARE(f.matcher.weights_y, (QList<float>{2, 1, 0}));
     }
 
-    void weights_are_rebuilt_with_the_radius() {
+    void weights_are_rebuilt_with_the_radius()
+    {
         Fixture f;
         f.matcher.radius = 3;
         ConsoleCapture console;
@@ -144,13 +153,15 @@ private slots:
         QCOMPARE(f.matcher.weights_y, (QList<float>{3, 2, 1, 0}));
     }
 
-    void pattern_too_small_for_the_window_lands_in_the_first_map_data() {
+    void pattern_too_small_for_the_window_lands_in_the_first_map_data()
+    {
         QTest::addColumn<QString>("name");
         QTest::addColumn<bool>("found");
         QTest::newRow("named after the first map") << "cat" << true;
         QTest::newRow("named after another map") << "dog" << false;
     }
-    void pattern_too_small_for_the_window_lands_in_the_first_map() {
+    void pattern_too_small_for_the_window_lands_in_the_first_map()
+    {
         QFETCH(QString, name);
         QFETCH(bool, found);
         Fixture f;
@@ -162,7 +173,8 @@ private slots:
         QCOMPARE(outcome.picks[0].found, found);
     }
 
-    void pattern_larger_than_every_map_finds_nothing() {
+    void pattern_larger_than_every_map_finds_nothing()
+    {
         Fixture f;
         ConsoleCapture console;
         int elapsed = 0;
@@ -175,7 +187,8 @@ private slots:
         QVERIFY(console.text().endsWith("\t0\n"));
     }
 
-    void a_pattern_without_a_name_is_found_by_nothing_at_all() {
+    void a_pattern_without_a_name_is_found_by_nothing_at_all()
+    {
         Fixture f;
         ConsoleCapture console;
         const SearchOutcome outcome =
@@ -185,7 +198,8 @@ private slots:
         QCOMPARE(outcome.rate, 100.f);
     }
 
-    void no_patterns_is_reported_not_divided_by() {
+    void no_patterns_is_reported_not_divided_by()
+    {
         Fixture f;
         ConsoleCapture console;
         int elapsed = -1;
@@ -198,7 +212,8 @@ private slots:
         QVERIFY(elapsed >= 0);
     }
 
-    void invalid_settings_are_refused_before_computing() {
+    void invalid_settings_are_refused_before_computing()
+    {
         Fixture f;
         f.matcher.radius = 0;
         ConsoleCapture console;
@@ -212,7 +227,8 @@ private slots:
         QCOMPARE(name, QString("keep"));
     }
 
-    void rate_formatting_data() {
+    void rate_formatting_data()
+    {
         QTest::addColumn<float>("rate");
         QTest::addColumn<QString>("text");
         QTest::newRow("100") << 100.f << "100";
@@ -222,7 +238,8 @@ private slots:
         QTest::newRow("one seventh") << float(1.0 / 7 * 100) << "14.2857";
         QTest::newRow("0") << 0.f << "0";
     }
-    void rate_formatting() {
+    void rate_formatting()
+    {
         QFETCH(float, rate);
         QFETCH(QString, text);
         QCOMPARE(QString::fromStdString(format_rate(rate)), text);

@@ -12,7 +12,8 @@ namespace {
 
 using Pattern = std::function<float(int x, int y)>;
 
-FeatureMap map_of(int width, int height, const Pattern &pattern, const QString &name = "src") {
+FeatureMap map_of(int width, int height, const Pattern &pattern, const QString &name = "src")
+{
     FeatureMap map = FeatureMap::allocate(width, height, name);
     for (int y = 0; y < height; ++y) {
         for (int x = 0; x < width; ++x) {
@@ -22,7 +23,8 @@ FeatureMap map_of(int width, int height, const Pattern &pattern, const QString &
     return map;
 }
 
-FeatureMap descriptor(ImageMatcher &matcher, const FeatureMap &source) {
+FeatureMap descriptor(ImageMatcher &matcher, const FeatureMap &source)
+{
     matcher.fill_weights();
     FeatureMap result;
     matcher.compute_descriptor_map(source, result, matcher.radius);
@@ -33,11 +35,13 @@ FeatureMap descriptor(ImageMatcher &matcher, const FeatureMap &source) {
 
 Q_DECLARE_METATYPE(Pattern)
 
-class TestDescriptor : public QObject {
+class TestDescriptor : public QObject
+{
     Q_OBJECT
 
 private slots:
-    void construction_prints_running_once() {
+    void construction_prints_running_once()
+    {
         ConsoleCapture console;
         ImageMatcher matcher(50, 1);
         QCOMPARE(console.text(), QString("running\n"));
@@ -47,7 +51,8 @@ private slots:
         QVERIFY(matcher.weights_y.isEmpty());
     }
 
-    void fill_weights_data() {
+    void fill_weights_data()
+    {
         QTest::addColumn<int>("radius");
         QTest::addColumn<QList<float>>("expected");
         QTest::newRow("radius 3") << 3 << QList<float>{3, 2, 1, 0};
@@ -55,7 +60,8 @@ private slots:
         QTest::newRow("radius 0") << 0 << QList<float>{0};
         QTest::newRow("negative radius leaves both empty") << -2 << QList<float>{};
     }
-    void fill_weights() {
+    void fill_weights()
+    {
         QFETCH(int, radius);
         QFETCH(QList<float>, expected);
         ImageMatcher matcher(radius, 1, ImageMatcher::Quiet{});
@@ -65,7 +71,8 @@ private slots:
         QCOMPARE(matcher.weights_y, expected);
     }
 
-    void settings_validity_data() {
+    void settings_validity_data()
+    {
         QTest::addColumn<int>("radius");
         QTest::addColumn<int>("step_divisor");
         QTest::addColumn<bool>("valid");
@@ -78,7 +85,8 @@ private slots:
         QTest::newRow("negative radius") << -10 << 1 << false;
         QTest::newRow("both negative") << -10 << -1 << false;
     }
-    void settings_validity() {
+    void settings_validity()
+    {
         QFETCH(int, radius);
         QFETCH(int, step_divisor);
         QFETCH(bool, valid);
@@ -95,7 +103,8 @@ private slots:
 
     // Settings that give no step must not hang or divide by zero: the map is empty.
     void invalid_settings_give_an_empty_map_data() { settings_validity_data(); }
-    void invalid_settings_give_an_empty_map() {
+    void invalid_settings_give_an_empty_map()
+    {
         QFETCH(int, radius);
         QFETCH(int, step_divisor);
         QFETCH(bool, valid);
@@ -111,7 +120,8 @@ private slots:
         QCOMPARE(result.name, source.name);
     }
 
-    void too_short_weight_lists_give_an_empty_map() {
+    void too_short_weight_lists_give_an_empty_map()
+    {
         ImageMatcher matcher(5, 1, ImageMatcher::Quiet{});
         matcher.fill_weights();
         FeatureMap result;
@@ -119,7 +129,8 @@ private slots:
         QCOMPARE(result.cell_count(), qint64(0));
     }
 
-    void values_of_simple_images_data() {
+    void values_of_simple_images_data()
+    {
         QTest::addColumn<int>("radius");
         QTest::addColumn<int>("step_divisor");
         QTest::addColumn<Pattern>("pattern");
@@ -135,7 +146,8 @@ private slots:
         QTest::newRow("grey rising both ways gives -2") << 3 << 1 << ramp_xy << -2.f;
         QTest::newRow("radius 50 ramp") << 50 << 1 << ramp_xy << -2.f;
     }
-    void values_of_simple_images() {
+    void values_of_simple_images()
+    {
         QFETCH(int, radius);
         QFETCH(int, step_divisor);
         QFETCH(Pattern, pattern);
@@ -149,7 +161,8 @@ private slots:
         }
     }
 
-    void radius_one_gives_not_a_number() {
+    void radius_one_gives_not_a_number()
+    {
         ImageMatcher matcher(1, 1, ImageMatcher::Quiet{});
         const FeatureMap result =
             descriptor(matcher, map_of(6, 5, [](int x, int y) { return float(x * y); }));
@@ -160,7 +173,8 @@ private slots:
         }
     }
 
-    void sizes_data() {
+    void sizes_data()
+    {
         QTest::addColumn<int>("radius");
         QTest::addColumn<int>("step_divisor");
         QTest::addColumn<int>("source_width");
@@ -177,7 +191,8 @@ private slots:
         QTest::newRow("101 x 300") << 50 << 1 << 101 << 300 << 1 << 4;
         QTest::newRow("step 12 of radius 50 and divisor 4") << 50 << 4 << 301 << 200 << 17 << 9;
     }
-    void sizes() {
+    void sizes()
+    {
         QFETCH(int, radius);
         QFETCH(int, step_divisor);
         QFETCH(int, source_width);
@@ -202,7 +217,8 @@ private slots:
     }
 
     // Whatever the source, the values are bit for bit those of the literal loop.
-    void random_sources_match_the_literal_loop() {
+    void random_sources_match_the_literal_loop()
+    {
         std::mt19937 rng(20261207);
         std::uniform_int_distribution<int> radius_of(1, 9);
         std::uniform_int_distribution<int> divisor_of(1, 4);
@@ -242,7 +258,8 @@ private slots:
     }
 
     // The map's array is shared by copies and released with the last one.
-    void values_are_shared_and_released() {
+    void values_are_shared_and_released()
+    {
         std::weak_ptr<float[]> watch;
         {
             FeatureMap first = FeatureMap::allocate(3, 2, "a");

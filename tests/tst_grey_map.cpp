@@ -9,7 +9,8 @@
 namespace {
 
 // The grey map written out literally: convert to 32-bit ARGB, then QImage::pixel per pixel.
-FeatureMap literal_grey_map(const QImage &image) {
+FeatureMap literal_grey_map(const QImage &image)
+{
     FeatureMap map = FeatureMap::allocate(image.width(), image.height());
     for (int x = 0; x < image.width(); ++x) {
         for (int y = 0; y < image.height(); ++y) {
@@ -23,7 +24,8 @@ FeatureMap literal_grey_map(const QImage &image) {
     return map;
 }
 
-QImage random_image(std::mt19937 &rng, int width, int height, QImage::Format format) {
+QImage random_image(std::mt19937 &rng, int width, int height, QImage::Format format)
+{
     QImage image(width, height, QImage::Format_ARGB32);
     std::uniform_int_distribution<unsigned> word;
     for (int y = 0; y < height; ++y) {
@@ -34,7 +36,8 @@ QImage random_image(std::mt19937 &rng, int width, int height, QImage::Format for
     return image.convertToFormat(format);
 }
 
-void compare_maps(const FeatureMap &actual, const FeatureMap &expected) {
+void compare_maps(const FeatureMap &actual, const FeatureMap &expected)
+{
     QCOMPARE(actual.width, expected.width);
     QCOMPARE(actual.height, expected.height);
     for (qint64 k = 0; k < expected.cell_count(); ++k) {
@@ -49,11 +52,13 @@ void compare_maps(const FeatureMap &actual, const FeatureMap &expected) {
 
 } // namespace
 
-class TestGreyMap : public QObject {
+class TestGreyMap : public QObject
+{
     Q_OBJECT
 
 private slots:
-    void pure_colours_data() {
+    void pure_colours_data()
+    {
         QTest::addColumn<QRgb>("pixel");
         QTest::addColumn<float>("grey");
         QTest::newRow("white") << qRgba(255, 255, 255, 255) << 255.f;
@@ -65,7 +70,8 @@ private slots:
         QTest::newRow("white, fully transparent") << qRgba(255, 255, 255, 0) << 255.f;
         QTest::newRow("remainder dropped") << qRgba(3, 1, 0, 255) << 1.f;
     }
-    void pure_colours() {
+    void pure_colours()
+    {
         QFETCH(QRgb, pixel);
         QFETCH(float, grey);
         ScopedWorkdir dir;
@@ -82,7 +88,8 @@ private slots:
         QCOMPARE(grey_map_from_loaded_image(image).values[5], grey);
     }
 
-    void files_of_every_format_match_the_literal_reading_data() {
+    void files_of_every_format_match_the_literal_reading_data()
+    {
         QTest::addColumn<int>("format");
         QTest::addColumn<QString>("file");
         QTest::newRow("ARGB32 png") << int(QImage::Format_ARGB32) << "a.png";
@@ -93,7 +100,8 @@ private slots:
         QTest::newRow("jpeg") << int(QImage::Format_RGB32) << "f.jpg";
         QTest::newRow("premultiplied png") << int(QImage::Format_ARGB32_Premultiplied) << "g.png";
     }
-    void files_of_every_format_match_the_literal_reading() {
+    void files_of_every_format_match_the_literal_reading()
+    {
         QFETCH(int, format);
         QFETCH(QString, file);
         ScopedWorkdir dir;
@@ -111,7 +119,8 @@ private slots:
         compare_maps(grey_map_from_loaded_image(loaded), literal_grey_map(loaded));
     }
 
-    void not_an_image_gives_nothing_data() {
+    void not_an_image_gives_nothing_data()
+    {
         QTest::addColumn<QByteArray>("content");
         QTest::addColumn<bool>("create");
         QTest::newRow("missing file") << QByteArray() << false;
@@ -119,7 +128,8 @@ private slots:
         QTest::newRow("empty file") << QByteArray() << true;
         QTest::newRow("truncated png") << QByteArray("\x89PNG\r\n\x1a\n\0\0\0\rIHDR", 16) << true;
     }
-    void not_an_image_gives_nothing() {
+    void not_an_image_gives_nothing()
+    {
         QFETCH(QByteArray, content);
         QFETCH(bool, create);
         ScopedWorkdir dir;

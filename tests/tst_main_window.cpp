@@ -17,9 +17,11 @@
 namespace {
 
 // Records every lookup of the translation function.
-class RecordingTranslator : public QTranslator {
+class RecordingTranslator : public QTranslator
+{
 public:
-    QString translate(const char *context, const char *source, const char *, int) const override {
+    QString translate(const char *context, const char *source, const char *, int) const override
+    {
         lookups.append({QString(context), QString(source)});
         return QString();
     }
@@ -27,7 +29,8 @@ public:
     mutable QList<QPair<QString, QString>> lookups;
 };
 
-template <typename T> T *child(QWidget &window, const char *name) {
+template <typename T> T *child(QWidget &window, const char *name)
+{
     T *found = window.findChild<T *>(name);
     if (!found) {
         qWarning("no child %s", name);
@@ -37,11 +40,13 @@ template <typename T> T *child(QWidget &window, const char *name) {
 
 } // namespace
 
-class TestMainWindow : public QObject {
+class TestMainWindow : public QObject
+{
     Q_OBJECT
 
 private slots:
-    void start_up() {
+    void start_up()
+    {
         ConsoleCapture console;
         MainWindow window;
         QCOMPARE(console.text(), QString("running\n"));
@@ -54,7 +59,8 @@ private slots:
         QVERIFY(!window.job_running());
     }
 
-    void form_widgets_data() {
+    void form_widgets_data()
+    {
         QTest::addColumn<QString>("name");
         QTest::addColumn<QString>("className");
         QTest::addColumn<QString>("parentName");
@@ -79,7 +85,8 @@ private slots:
         row("label_4", "QLabel", "centralwidget", {190, 160, 81, 16}, true, "Opened pattern");
         row("label_5", "QLabel", "centralwidget", {380, 160, 71, 16}, true, "Found image");
     }
-    void form_widgets() {
+    void form_widgets()
+    {
         QFETCH(QString, name);
         QFETCH(QString, className);
         QFETCH(QString, parentName);
@@ -104,7 +111,8 @@ private slots:
         }
     }
 
-    void picture_labels_have_panel_frames() {
+    void picture_labels_have_panel_frames()
+    {
         MainWindow window;
         for (const char *name : {"label_im1", "label_im2"}) {
             auto *label = child<QLabel>(window, name);
@@ -116,7 +124,8 @@ private slots:
         QCOMPARE(window.menuBar()->geometry().width(), 517);
     }
 
-    void menu_lists_five_commands_the_last_two_greyed_out() {
+    void menu_lists_five_commands_the_last_two_greyed_out()
+    {
         MainWindow window;
         QCOMPARE(window.menuBar()->actions().size(), 1);
         auto *menu = child<QMenu>(window, "menuMenu");
@@ -138,10 +147,13 @@ private slots:
         }
     }
 
-    void texts_are_looked_up_in_the_window_context() {
+    void texts_are_looked_up_in_the_window_context()
+    {
         RecordingTranslator translator;
         QCoreApplication::installTranslator(&translator);
-        { MainWindow window; }
+        {
+            MainWindow window;
+        }
         QCoreApplication::removeTranslator(&translator);
         QStringList sources;
         for (const auto &lookup : translator.lookups) {
@@ -156,7 +168,8 @@ private slots:
         }
     }
 
-    void slots_in_their_order() {
+    void slots_in_their_order()
+    {
         MainWindow window;
         const QMetaObject *meta = window.metaObject();
         QCOMPARE(QString(meta->className()), QString("MainWindow"));
@@ -173,7 +186,8 @@ private slots:
     }
 
     // Every keystroke in h updates h' at once; the matcher is not touched.
-    void typing_into_h_updates_h_prime() {
+    void typing_into_h_updates_h_prime()
+    {
         MainWindow window;
         window.show();
         auto *h = child<QSpinBox>(window, "spinBox_h");
@@ -192,7 +206,8 @@ private slots:
         QCOMPARE(window.image_matcher().step_divisor, 1);
     }
 
-    void h_prime_is_the_product_clamped_to_its_range_data() {
+    void h_prime_is_the_product_clamped_to_its_range_data()
+    {
         QTest::addColumn<int>("h");
         QTest::addColumn<int>("c");
         QTest::addColumn<int>("shown");
@@ -202,7 +217,8 @@ private slots:
         QTest::newRow("product above 5000 shows 5000") << 2000 << 3 << 5000;
         QTest::newRow("h above its range is clamped first") << 9000 << 1 << 5000;
     }
-    void h_prime_is_the_product_clamped_to_its_range() {
+    void h_prime_is_the_product_clamped_to_its_range()
+    {
         QFETCH(int, h);
         QFETCH(int, c);
         QFETCH(int, shown);
@@ -212,7 +228,8 @@ private slots:
         QCOMPARE(child<QSpinBox>(window, "spinBox_hs")->value(), shown);
     }
 
-    void enlarging_leaves_widgets_in_place() {
+    void enlarging_leaves_widgets_in_place()
+    {
         MainWindow window;
         window.show();
         auto *label = child<QLabel>(window, "label_im2");

@@ -16,13 +16,15 @@ struct Expected {
     float score;
 };
 
-Candidates compare(const FeatureMap &database_map, const FeatureMap &pattern) {
+Candidates compare(const FeatureMap &database_map, const FeatureMap &pattern)
+{
     Candidates list;
     compare_windows(database_map, pattern, list);
     return list;
 }
 
-MatchCandidate candidate(float score, const QString &name) {
+MatchCandidate candidate(float score, const QString &name)
+{
     return {0, 0, score, name};
 }
 
@@ -34,11 +36,13 @@ Q_DECLARE_METATYPE(FeatureMap)
 Q_DECLARE_METATYPE(QList<Expected>)
 Q_DECLARE_METATYPE(Candidates)
 
-class TestWindowCompare : public QObject {
+class TestWindowCompare : public QObject
+{
     Q_OBJECT
 
 private slots:
-    void candidates_data() {
+    void candidates_data()
+    {
         QTest::addColumn<FeatureMap>("database_map");
         QTest::addColumn<FeatureMap>("pattern");
         QTest::addColumn<QList<Expected>>("expected");
@@ -79,7 +83,8 @@ private slots:
         QTest::newRow("empty database map")
             << FeatureMap::allocate(0, 3) << FeatureMap::allocate(0, 0) << QList<Expected>{};
     }
-    void candidates() {
+    void candidates()
+    {
         QFETCH(FeatureMap, database_map);
         QFETCH(FeatureMap, pattern);
         QFETCH(QList<Expected>, expected);
@@ -97,7 +102,8 @@ private slots:
         }
     }
 
-    void nan_difference_does_not_cut_off_but_poisons_the_sum() {
+    void nan_difference_does_not_cut_off_but_poisons_the_sum()
+    {
         const Candidates list =
             compare(map_from_rows({{nan_value, 3}, {1, 900}}), map_from_rows({{0}, {0}}));
         QCOMPARE(list.size(), 2);
@@ -109,7 +115,8 @@ private slots:
         QCOMPARE(later[0].score, 9999.f);
     }
 
-    void best_pick_data() {
+    void best_pick_data()
+    {
         QTest::addColumn<Candidates>("list");
         QTest::addColumn<QString>("name");
         QTest::newRow("empty list gives the empty string") << Candidates{} << "";
@@ -132,7 +139,8 @@ private slots:
         QTest::newRow("just below 9999999 wins")
             << Candidates{candidate(2e7f, "a"), candidate(9999998, "b")} << "b";
     }
-    void best_pick() {
+    void best_pick()
+    {
         QFETCH(Candidates, list);
         QFETCH(QString, name);
         QCOMPARE(pick_best_name(list), name);
@@ -140,7 +148,8 @@ private slots:
 
     // Many random maps, with differences around the cut-off and cells that are not numbers:
     // every candidate and every pick is that of the literal version.
-    void random_maps_match_the_literal_version() {
+    void random_maps_match_the_literal_version()
+    {
         std::mt19937 rng(31);
         std::uniform_int_distribution<int> size(0, 7);
         std::uniform_real_distribution<float> near_cut(-505.f, 505.f);

@@ -12,7 +12,8 @@
 
 namespace reference {
 
-inline QList<float> weights(int radius) {
+inline QList<float> weights(int radius)
+{
     QList<float> list;
     for (int k = 0; k <= radius; ++k) {
         list.append(static_cast<float>(radius - k));
@@ -21,7 +22,8 @@ inline QList<float> weights(int radius) {
 }
 
 inline FeatureMap descriptor_map(const FeatureMap &source, int a, int step_divisor,
-                                 const QList<float> &weights_x, const QList<float> &weights_y) {
+                                 const QList<float> &weights_x, const QList<float> &weights_y)
+{
     const int s = a / step_divisor;
     const int W = source.width;
     const int H = source.height;
@@ -51,7 +53,8 @@ inline FeatureMap descriptor_map(const FeatureMap &source, int a, int step_divis
     return result;
 }
 
-inline FeatureMap descriptor_map(const FeatureMap &source, int a, int step_divisor) {
+inline FeatureMap descriptor_map(const FeatureMap &source, int a, int step_divisor)
+{
     const QList<float> w = weights(a);
     return descriptor_map(source, a, step_divisor, w, w);
 }

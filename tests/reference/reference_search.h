@@ -11,7 +11,8 @@
 
 namespace reference {
 
-inline void compare_windows(const FeatureMap &D, const FeatureMap &P, QList<MatchCandidate> &list) {
+inline void compare_windows(const FeatureMap &D, const FeatureMap &P, QList<MatchCandidate> &list)
+{
     if (D.width <= 0 || D.height <= 0) {
         return;
     }
@@ -42,7 +43,8 @@ inline void compare_windows(const FeatureMap &D, const FeatureMap &P, QList<Matc
     }
 }
 
-inline int pick_best_index(const QList<MatchCandidate> &list) {
+inline int pick_best_index(const QList<MatchCandidate> &list)
+{
     float best = 9999999.0f;
     int index = 0;
     for (int i = 0; i < list.size(); ++i) {

@@ -1,0 +1,107 @@
+// The database builder of the matcher.
+
+#include "matcher/database_builder.h"
+
+#include "matcher/console.h"
+#include "matcher/ft1_writer.h"
+#include "matcher/grey_map.h"
+#include "matcher/image_matcher.h"
+#include "matcher/tick_clock.h"
+
+#include <QDir>
+#include <QFileInfo>
+#include <QSaveFile>
+
+QString database_directory()
+{
+    return QStringLiteral("precomputed_databases/");
+}
+
+namespace {
+
+// What one listed file contributes to the database: its record, or the reason it is left out
+// (empty for a file that is not an image, which is skipped silently).
+struct PreparedRecord {
+    QByteArray text;
+    QString skipped;
+};
+
+PreparedRecord prepare_record(const ImageMatcher &matcher, const QString &directory,
+                              const QFileInfo &file)
+{
+    PreparedRecord record;
+    std::optional<FeatureMap> grey = grey_map_from_image(directory + "/" + file.fileName());
+    if (!grey) {
+        return record;
+    }
+    grey->name = file.baseName();
+    const QString problem = ft1_name_problem(grey->name);
+    if (!problem.isEmpty()) {
+        record.skipped = QString("skipped %1: %2\n").arg(file.fileName(), problem);
+        return record;
+    }
+    FeatureMap descriptor;
+    matcher.compute_descriptor_map(*grey, descriptor, matcher.radius);
+    append_ft1_record(record.text, encode_ft1_name(grey->name), grey->width, grey->height,
+                      descriptor);
+    return record;
+}
+
+// Writes buffered text once enough has gathered; false after a write error.
+bool write_out(QSaveFile &file, QByteArray &buffer, bool force)
+{
+    constexpr int chunk = 1 << 20;
+    if (buffer.isEmpty() || (!force && buffer.size() < chunk)) {
+        return true;
+    }
+    const bool written = file.write(buffer) == buffer.size();
+    buffer.clear();
+    return written;
+}
+
+} // namespace
+
+void ImageMatcher::build_database(const QString &directory, const QString &file_name,
+                                  const BuildOptions &options)
+{
+    const std::uint32_t start = tick_ms();
+    const QString path = database_directory() + file_name;
+    QDir().mkpath(database_directory());
+    // The file is written aside and replaces an existing database only when complete.
+    QSaveFile file(path);
+    if (!file.open(QIODevice::WriteOnly | QIODevice::Text)) {
+        console::write("cannot open file for writing database");
+        return;
+    }
+    fill_weights();
+
+    QDir listing(directory);
+    listing.setFilter(QDir::Files | QDir::NoDotAndDotDot);
+    const QFileInfoList files = listing.entryInfoList();
+
+    QByteArray buffer;
+    bool written = true;
+    for (int k = 0; k < files.size() && written; ++k) {
+        const PreparedRecord record = prepare_record(*this, directory, files[k]);
+        if (!record.skipped.isEmpty()) {
+            console::write(record.skipped);
+        }
+        buffer.append(record.text);
+        written = write_out(file, buffer, false);
+        if (options.progress) {
+            options.progress(k + 1, files.size());
+        }
+    }
+    written = written && write_out(file, buffer, true) && file.commit();
+    if (!written) {
+        console::write(
+            QString("cannot write database file %1: %2\n").arg(path, file.errorString()));
+        return;
+    }
+    console::write(std::to_string(ticks_between(start, tick_ms())) + "\t");
+}
+
+void ImageMatcher::build_database(const QString &directory, const QString &file_name)
+{
+    build_database(directory, file_name, BuildOptions());
+}

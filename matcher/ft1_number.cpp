@@ -1,0 +1,222 @@
+#include "matcher/ft1_number.h"
+
+#include <QString>
+
+#include <charconv>
+#include <cmath>
+#include <cstdint>
+#include <cstring>
+#include <limits>
+
+namespace {
+
+// Six significant digits of |value| as an integer 100000..999999 and the decimal exponent of
+// the first digit, rounded as the toolkit rounds: to nearest, exact ties away from zero.
+struct Digits {
+    std::uint32_t digits;
+    int exponent;
+};
+
+// Exact ties (the value has exactly seven significant digits, the last a 5) exist only for
+// floats m * 2^e with m odd and -10 <= e <= 10: for e < -10 the decimal expansion of m * 5^-e
+// has eight digits or more, for e > 10 the value cannot carry the factor 5^e. In that range the
+// value times 2^10 is a whole number below 2^45, and its exact decimal digits follow from
+// n * 5^10 = value * 10^10.
+bool tie_digits(float magnitude, Digits &result)
+{
+    int e2 = 0;
+    const float fraction = std::frexp(magnitude, &e2); // magnitude = fraction * 2^e2
+    auto m = static_cast<std::uint64_t>(std::ldexp(fraction, 24));
+    int e = e2 - 24;
+    while (m != 0 && (m & 1) == 0) {
+        m >>= 1;
+        ++e;
+    }
+    if (e < -10 || e > 10) {
+        return false;
+    }
+    unsigned __int128 exact = static_cast<unsigned __int128>(m << (e + 10)) * 9765625u; // 5^10
+    int zeros = 0;
+    while (exact % 10 == 0) {
+        exact /= 10;
+        ++zeros;
+    }
+    if (exact < 1000000 || exact > 9999999 || exact % 10 != 5) {
+        return false;
+    }
+    // value = exact * 10^(zeros - 10), exact having seven digits.
+    result.digits = static_cast<std::uint32_t>(exact / 10) + 1;
+    result.exponent = zeros - 10 + 6;
+    if (result.digits == 1000000) {
+        result.digits = 100000;
+        ++result.exponent;
+    }
+    return true;
+}
+
+Digits six_digits(float magnitude)
+{
+    Digits result{};
+    if (tie_digits(magnitude, result)) {
+        return result;
+    }
+    // Not a tie: the correctly rounded digits of the exact value, whatever the tie rule.
+    char text[32];
+    const auto end = std::to_chars(text, text + sizeof text, static_cast<double>(magnitude),
+                                   std::chars_format::scientific, 5)
+                         .ptr;
+    // text is d.ddddde[+-]XX
+    std::uint32_t digits = static_cast<std::uint32_t>(text[0] - '0');
+    for (int k = 2; k < 7; ++k) {
+        digits = digits * 10 + static_cast<std::uint32_t>(text[k] - '0');
+    }
+    int exponent = 0;
+    for (const char *p = text + 9; p < end; ++p) {
+        exponent = exponent * 10 + (*p - '0');
+    }
+    result.digits = digits;
+    result.exponent = text[8] == '-' ? -exponent : exponent;
+    return result;
+}
+
+} // namespace
+
+char *format_ft1_value(float value, char *out)
+{
+    if (std::isnan(value)) {
+        std::memcpy(out, "nan", 3);
+        return out + 3;
+    }
+    if (value == 0) { // -0 as well
+        *out = '0';
+        return out + 1;
+    }
+    if (value < 0) {
+        *out++ = '-';
+        value = -value;
+    }
+    if (std::isinf(value)) {
+        std::memcpy(out, "inf", 3);
+        return out + 3;
+    }
+    const Digits d = six_digits(value);
+    char significant[6];
+    int length = 6;
+    std::uint32_t rest = d.digits;
+    for (int k = 5; k >= 0; --k) {
+        significant[k] = static_cast<char>('0' + rest % 10);
+        rest /= 10;
+    }
+    while (length > 1 && significant[length - 1] == '0') {
+        --length;
+    }
+    if (d.exponent < -4 || d.exponent >= 6) {
+        *out++ = significant[0];
+        if (length > 1) {
+            *out++ = '.';
+            std::memcpy(out, significant + 1, static_cast<std::size_t>(length - 1));
+            out += length - 1;
+        }
+        *out++ = 'e';
+        *out++ = d.exponent < 0 ? '-' : '+';
+        const int magnitude = std::abs(d.exponent);
+        if (magnitude >= 100) {
+            *out++ = static_cast<char>('0' + magnitude / 100);
+        }
+        *out++ = static_cast<char>('0' + magnitude / 10 % 10);
+        *out++ = static_cast<char>('0' + magnitude % 10);
+        return out;
+    }
+    if (d.exponent < 0) {
+        *out++ = '0';
+        *out++ = '.';
+        for (int k = 0; k < -d.exponent - 1; ++k) {
+            *out++ = '0';
+        }
+        std::memcpy(out, significant, static_cast<std::size_t>(length));
+        return out + length;
+    }
+    const int whole = d.exponent + 1;
+    for (int k = 0; k < whole; ++k) {
+        *out++ = k < length ? significant[k] : '0';
+    }
+    if (length > whole) {
+        *out++ = '.';
+        std::memcpy(out, significant + whole, static_cast<std::size_t>(length - whole));
+        out += length - whole;
+    }
+    return out;
+}
+
+namespace {
+
+constexpr double exact_powers_of_ten[] = {1e0,  1e1,  1e2,  1e3,  1e4,  1e5,  1e6,  1e7,
+                                          1e8,  1e9,  1e10, 1e11, 1e12, 1e13, 1e14, 1e15,
+                                          1e16, 1e17, 1e18, 1e19, 1e20, 1e21, 1e22};
+
+float parse_with_toolkit(const char *begin, const char *end, bool *ok)
+{
+    const QString text = QString::fromUtf8(begin, static_cast<int>(end - begin));
+    return text.toFloat(ok);
+}
+
+} // namespace
+
+float parse_ft1_value(const char *begin, const char *end, bool *ok)
+{
+    // Fast path: [+-] digits [. digits] [(e|E) [+-] digits], at most 15 digits in all, so the
+    // digits make an integer below 2^53 and, with a power of ten up to 10^22, one correctly
+    // rounded multiplication or division gives the nearest double.
+    const char *p = begin;
+    bool negative = false;
+    if (p < end && (*p == '-' || *p == '+')) {
+        negative = *p == '-';
+        ++p;
+    }
+    std::uint64_t mantissa = 0;
+    int digits = 0;
+    int fraction_digits = 0;
+    while (p < end && *p >= '0' && *p <= '9') {
+        mantissa = mantissa * 10 + static_cast<std::uint64_t>(*p++ - '0');
+        ++digits;
+    }
+    if (p < end && *p == '.') {
+        ++p;
+        while (p < end && *p >= '0' && *p <= '9') {
+            mantissa = mantissa * 10 + static_cast<std::uint64_t>(*p++ - '0');
+            ++digits;
+            ++fraction_digits;
+        }
+    }
+    int exponent = 0;
+    bool plain = digits > 0 && digits <= 15;
+    if (plain && p < end && (*p == 'e' || *p == 'E')) {
+        ++p;
+        bool negative_exponent = false;
+        if (p < end && (*p == '-' || *p == '+')) {
+            negative_exponent = *p == '-';
+            ++p;
+        }
+        int exponent_digits = 0;
+        while (p < end && *p >= '0' && *p <= '9' && exponent_digits < 4) {
+            exponent = exponent * 10 + (*p++ - '0');
+            ++exponent_digits;
+        }
+        plain = exponent_digits > 0;
+        exponent = negative_exponent ? -exponent : exponent;
+    }
+    const int scale = exponent - fraction_digits;
+    if (plain && p == end && scale >= -22 && scale <= 22) {
+        const double magnitude = scale >= 0
+                                     ? static_cast<double>(mantissa) * exact_powers_of_ten[scale]
+                                     : static_cast<double>(mantissa) / exact_powers_of_ten[-scale];
+        // Between 1e-22 and 1e37: the float range holds it, so narrowing neither overflows
+        // nor underflows to zero, the two cases the toolkit rejects.
+        const auto narrowed = static_cast<float>(magnitude);
+        if (ok) {
+            *ok = true;
+        }
+        return negative ? -narrowed : narrowed;
+    }
+    return parse_with_toolkit(begin, end, ok);
+}

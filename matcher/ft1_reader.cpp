@@ -1,0 +1,374 @@
+#include "matcher/ft1_reader.h"
+
+#include "matcher/console.h"
+#include "matcher/ft1_number.h"
+#include "matcher/image_matcher.h"
+
+#include <QFile>
+#include <QFileInfo>
+#include <QTextCodec>
+#include <QTextStream>
+
+#include <cstring>
+#include <string_view>
+#include <vector>
+
+QString ft1_summary(int header_lines)
+{
+    return QStringLiteral("From opened database file restored ") + QString::number(header_lines) +
+           QStringLiteral(" images");
+}
+
+namespace {
+
+using Field = std::string_view;
+
+std::vector<Field> split_fields(Field line)
+{
+    std::vector<Field> fields;
+    std::size_t start = 0;
+    for (;;) {
+        const std::size_t end = line.find(';', start);
+        if (end == Field::npos) {
+            fields.push_back(line.substr(start));
+            return fields;
+        }
+        fields.push_back(line.substr(start, end - start));
+        start = end + 1;
+    }
+}
+
+Field first_field(Field line)
+{
+    return line.substr(0, line.find(';'));
+}
+
+QString text_of(Field field)
+{
+    return QString::fromUtf8(field.data(), static_cast<int>(field.size()));
+}
+
+int to_int(Field field, bool *ok)
+{
+    return text_of(field).toInt(ok, 10);
+}
+
+bool is_number(Field field)
+{
+    bool ok = false;
+    parse_ft1_value(field.data(), field.data() + field.size(), &ok);
+    return ok;
+}
+
+// A line that opens a record: five fields or more, whole-number map sizes, and a first field
+// that is not a number (so that it is not mistaken for a data line).
+bool looks_like_header(const std::vector<Field> &fields)
+{
+    bool ok_width = false;
+    bool ok_height = false;
+    return fields.size() >= 5 && !is_number(fields[0]) &&
+           (to_int(fields[3], &ok_width), ok_width) && (to_int(fields[4], &ok_height), ok_height);
+}
+
+// Lines reach the parser as UTF-8: plain ASCII lines as they are in the file, other lines
+// decoded with the file's codec (as a text stream would) and re-encoded.
+class Ft1Parser
+{
+public:
+    Ft1Parser(const QString &path, QTextCodec *codec, int expected_records,
+              const LoadOptions &options)
+        : m_path(path)
+        , m_codec(codec)
+        , m_expected_records(expected_records)
+        , m_options(options)
+    {}
+
+    void line(Field raw, qint64 number, bool terminated, qint64 bytes_after)
+    {
+        if (raw.empty()) {
+            return;
+        }
+        const Field text = normalised(raw, terminated);
+        if (text.empty()) {
+            return;
+        }
+        m_number = number;
+        const bool end_line = first_field(text) == "EOR";
+        switch (m_state) {
+        case State::Skipping:
+            if (end_line) {
+                m_state = State::Header;
+            } else if (looks_like_header(split_fields(text))) {
+                header(text, bytes_after);
+            }
+            return;
+        case State::Header:
+            if (!end_line) {
+                header(text, bytes_after);
+            }
+            return;
+        case State::Record:
+            if (end_line) {
+                close_record();
+            } else {
+                record_line(text, bytes_after);
+            }
+            return;
+        }
+    }
+
+    Ft1Contents finish()
+    {
+        if (m_state == State::Record) {
+            problem_at(m_record_line, QString("record \"%1\" has no EOR before the end of the "
+                                              "file; it is not loaded")
+                                          .arg(m_map.name));
+        }
+        return std::move(m_contents);
+    }
+
+private:
+    enum class State { Header, Record, Skipping };
+
+    Field normalised(Field raw, bool terminated)
+    {
+        bool ascii = true;
+        for (char c : raw) {
+            if (static_cast<unsigned char>(c) >= 0x80) {
+                ascii = false;
+                break;
+            }
+        }
+        if (ascii) {
+            return raw;
+        }
+        // Decoded with its line end, as a stream sees it, so that a sequence cut by the end
+        // of the line decodes the same; the header of the codec is not looked for mid-file.
+        QByteArray bytes(raw.data(), static_cast<int>(raw.size()));
+        if (terminated) {
+            bytes.append('\n');
+        }
+        QTextCodec::ConverterState state(QTextCodec::IgnoreHeader);
+        QString decoded = m_codec->toUnicode(bytes.constData(), bytes.size(), &state);
+        if (terminated && decoded.endsWith(QLatin1Char('\n'))) {
+            decoded.chop(1);
+        }
+        m_scratch = decoded.toUtf8();
+        return Field(m_scratch.constData(), static_cast<std::size_t>(m_scratch.size()));
+    }
+
+    void problem(const QString &what) { problem_at(m_number, what); }
+    void problem_at(qint64 line, const QString &what)
+    {
+        m_contents.problems.append(QString("%1:%2: %3").arg(m_path).arg(line).arg(what));
+    }
+
+    void header(Field text, qint64 bytes_after)
+    {
+        ++m_contents.header_lines;
+        m_state = State::Header;
+        const std::vector<Field> fields = split_fields(text);
+        if (fields.size() < 5) {
+            problem(QString("header line with %1 of the five fields; the record is skipped")
+                        .arg(fields.size()));
+            m_state = State::Skipping;
+            return;
+        }
+        bool ok_width = false;
+        bool ok_height = false;
+        const int width = to_int(fields[3], &ok_width);
+        const int height = to_int(fields[4], &ok_height);
+        const QString name = text_of(fields[0]);
+        if (!ok_width || !ok_height) {
+            problem(QString("map sizes \"%1\" and \"%2\" of record \"%3\" are not whole numbers; "
+                            "the record is skipped")
+                        .arg(text_of(fields[3]), text_of(fields[4]), name));
+            m_state = State::Skipping;
+            return;
+        }
+        if (width <= 0 || height <= 0) {
+            return; // an image too small for the window: counted, no map
+        }
+        // Every value takes at least two characters ("0;") and every row a line end.
+        const qint64 least_bytes = qint64(width) * height * 2 + height;
+        if (least_bytes > bytes_after) {
+            problem(QString("record \"%1\" declares %2 x %3 values, more than the rest of the "
+                            "file can hold; the record is skipped")
+                        .arg(name)
+                        .arg(width)
+                        .arg(height));
+            m_state = State::Skipping;
+            return;
+        }
+        m_map = FeatureMap::allocate(width, height, name);
+        m_row = 0;
+        m_record_line = m_number;
+        m_state = State::Record;
+    }
+
+    void record_line(Field text, qint64 bytes_after)
+    {
+        const Field first = first_field(text);
+        const bool suspicious = m_row >= m_map.height || !is_number(first);
+        if (suspicious && looks_like_header(split_fields(text))) {
+            problem(QString("record \"%1\" (line %2) has no EOR before this header; it is not "
+                            "loaded")
+                        .arg(m_map.name)
+                        .arg(m_record_line));
+            header(text, bytes_after);
+            return;
+        }
+        if (m_row >= m_map.height) {
+            problem(QString("more data lines than the %1 rows of record \"%2\"; the line is "
+                            "ignored")
+                        .arg(m_map.height)
+                        .arg(m_map.name));
+            return;
+        }
+        data_line(text);
+    }
+
+    void data_line(Field text)
+    {
+        float *row = m_map.data() + qint64(m_row) * m_map.width;
+        int values = 0;
+        std::size_t start = 0;
+        for (;;) {
+            const std::size_t end = text.find(';', start);
+            if (end == Field::npos) {
+                break; // the last field follows the last ";" and holds no value
+            }
+            const Field field = text.substr(start, end - start);
+            if (values < m_map.width) {
+                bool ok = false;
+                row[values] = parse_ft1_value(field.data(), field.data() + field.size(), &ok);
+                if (!ok) {
+                    problem(QString("\"%1\" is not a number; it reads as %2")
+                                .arg(text_of(field))
+                                .arg(double(row[values])));
+                }
+            }
+            ++values;
+            start = end + 1;
+        }
+        if (start < text.size()) {
+            problem(QString("no \";\" after the last value \"%1\"; it is dropped")
+                        .arg(text_of(text.substr(start))));
+        }
+        if (values != m_map.width) {
+            problem(QString("%1 values in a row of record \"%2\", which has %3; %4")
+                        .arg(values)
+                        .arg(m_map.name)
+                        .arg(m_map.width)
+                        .arg(values < m_map.width ? "the missing ones read as 0"
+                                                  : "the extra ones are ignored"));
+        }
+        ++m_row;
+    }
+
+    void close_record()
+    {
+        if (m_row < m_map.height) {
+            problem(QString("record \"%1\" ends after %2 of its %3 rows; the missing rows read "
+                            "as 0")
+                        .arg(m_map.name)
+                        .arg(m_row)
+                        .arg(m_map.height));
+        }
+        m_contents.maps.append(m_map);
+        m_map = FeatureMap();
+        m_state = State::Header;
+        if (m_options.progress) {
+            m_options.progress(m_contents.maps.size(), m_expected_records);
+        }
+    }
+
+    QString m_path;
+    QTextCodec *m_codec;
+    int m_expected_records;
+    const LoadOptions &m_options;
+    Ft1Contents m_contents;
+    State m_state = State::Header;
+    FeatureMap m_map;
+    int m_row = 0;
+    qint64 m_record_line = 0;
+    qint64 m_number = 0;
+    QByteArray m_scratch;
+};
+
+int count_end_lines(const QByteArray &bytes)
+{
+    int count = bytes.startsWith("EOR") ? 1 : 0;
+    for (int at = bytes.indexOf("\nEOR"); at >= 0; at = bytes.indexOf("\nEOR", at + 4)) {
+        ++count;
+    }
+    return count;
+}
+
+} // namespace
+
+Ft1Contents read_ft1(const QString &path, const LoadOptions &options)
+{
+    Ft1Contents contents;
+    QFile file(path);
+    // Only regular files: a device or a pipe could feed the reader without end.
+    if (!QFileInfo(path).isFile() || !file.open(QIODevice::ReadOnly | QIODevice::Text)) {
+        return contents;
+    }
+    // Text mode has removed every carriage return, as a text stream reading the file sees it.
+    QByteArray bytes = file.readAll();
+    file.close();
+
+    QTextCodec *codec = QTextCodec::codecForLocale();
+    const int mib = codec->mibEnum();
+    const bool ascii_based =
+        mib == 106 /* UTF-8 */ || mib == 4 /* ISO-8859-1 */ || mib == 3 /* US-ASCII */;
+    QTextCodec *marked = QTextCodec::codecForUtfText(bytes, nullptr);
+    if (marked && marked->mibEnum() == 106) {
+        bytes.remove(0, 3); // a UTF-8 byte order mark
+        codec = marked;
+    } else if (marked || !ascii_based) {
+        // Another Unicode form, or an encoding whose bytes are not ASCII-based: decode the
+        // whole text as a stream does and read it as UTF-8.
+        QTextStream stream(bytes);
+        bytes = stream.readAll().toUtf8();
+        codec = QTextCodec::codecForMib(106);
+    }
+
+    Ft1Parser parser(path, codec, count_end_lines(bytes), options);
+    const char *data = bytes.constData();
+    const qint64 size = bytes.size();
+    qint64 number = 0;
+    for (qint64 start = 0; start < size;) {
+        const void *found = std::memchr(data + start, '\n', static_cast<size_t>(size - start));
+        const qint64 end = found ? static_cast<const char *>(found) - data : size;
+        const qint64 next = found ? end + 1 : size;
+        parser.line(Field(data + start, static_cast<std::size_t>(end - start)), ++number,
+                    found != nullptr, size - next);
+        start = next;
+    }
+    contents = parser.finish();
+    contents.opened = true;
+    return contents;
+}
+
+void ImageMatcher::load_database(const QString &path, QList<FeatureMap> &database,
+                                 QString &message) const
+{
+    load_database(path, database, message, LoadOptions());
+}
+
+void ImageMatcher::load_database(const QString &path, QList<FeatureMap> &database, QString &message,
+                                 const LoadOptions &options) const
+{
+    const Ft1Contents contents = read_ft1(path, options);
+    if (!contents.opened) {
+        console::write("file with precomputed db was not opened\n");
+        return;
+    }
+    for (const QString &problem : contents.problems) {
+        console::write(problem + "\n");
+    }
+    database.append(contents.maps);
+    message = ft1_summary(contents.header_lines);
+}

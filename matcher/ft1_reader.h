@@ -1,0 +1,34 @@
+#pragma once
+// Reading ".ft1" database files back into feature maps.
+//
+// A header line opens a record when both its map sizes are positive; its data lines fill the
+// map row by row and "EOR" appends it. Every line read where a header is expected counts as a
+// record in the summary, whether it opens a map or not. Malformed input is repaired, never
+// trusted: values never land outside their map, missing values read as 0, a record whose sizes
+// the rest of the file cannot hold allocates nothing, and every malformed line is reported with
+// the file name and line number. Well-formed records around a broken one still load.
+
+#include "matcher/feature_map.h"
+
+#include <QList>
+#include <QString>
+#include <QStringList>
+
+#include <functional>
+
+struct Ft1Contents {
+    bool opened = false;
+    QList<FeatureMap> maps; // complete records with positive sizes, in file order
+    int header_lines = 0;   // the count that the summary reports
+    QStringList problems;   // "path:line: what", one per malformed line
+};
+
+struct LoadOptions {
+    // Called after each record, with the records read and the number of "EOR" lines.
+    std::function<void(int done, int total)> progress;
+};
+
+Ft1Contents read_ft1(const QString &path, const LoadOptions &options = LoadOptions());
+
+// "From opened database file restored N images".
+QString ft1_summary(int header_lines);

@@ -1,11 +1,17 @@
 #include "app/main_window.h"
 
+#include "evaluation/multi_search.h"
+#include "evaluation/radius_sweep.h"
 #include "matcher/console.h"
 #include "matcher/database_builder.h"
 #include "matcher/ft1_reader.h"
 #include "matcher/image_matcher.h"
+#include "search/single_search.h"
 #include "ui_main_window.h"
 
+#include <QImage>
+#include <QLabel>
+#include <QPixmap>
 #include <QProgressBar>
 #include <QtConcurrent>
 
@@ -163,11 +169,64 @@ void MainWindow::read_database_job(QList<QString> args)
     console::write("Database readed\n");
 }
 
-void MainWindow::search_in_db() {}
+void MainWindow::search_in_db()
+{
+    if (refuse_while_job_runs()) {
+        return;
+    }
+    const int radius_value = ui->spinBox_hs->value();
+    const int step_divisor_value = ui->spinBox_c->value();
+    if (ImageMatcher::refuse_invalid_settings(radius_value, step_divisor_value)) {
+        return;
+    }
+    const QString path = m_dialogs.open_file_name(this, tr("Choose image pattern"),
+                                                  tr("Image files (*.png *.jpg *.jpeg *.bmp)"));
+    const QImage image = path.isEmpty() ? QImage() : QImage(path);
+    const std::optional<FeatureMap> pattern = pattern_from_image(image, path);
+    if (!pattern) {
+        console::write("not supported image file\n");
+        return;
+    }
+    show_scaled(ui->label_im1, image);
+    matcher->radius = radius_value;
+    matcher->step_divisor = step_divisor_value;
+    const SingleSearch result = search_single_pattern(*matcher, *pattern, database, path);
+    show_scaled(ui->label_im2, QImage(result.found_image_path));
+    ui->label_out->setText("pattern found in db in " + QString::number(result.elapsed_ms) + " ms");
+}
 
-void MainWindow::multi_search_in_db() {}
+void MainWindow::multi_search_in_db()
+{
+    if (refuse_while_job_runs()) {
+        return;
+    }
+    const MultiSearch result = multi_search(*matcher, database);
+    if (!result.refused) {
+        ui->label_out->setText(success_rate_text(result.outcome.rate));
+    }
+}
 
-void MainWindow::monster_compare() {}
+void MainWindow::monster_compare()
+{
+    if (refuse_while_job_runs()) {
+        return;
+    }
+    SweepCallbacks callbacks;
+    callbacks.loaded = [this](const SweepPass &pass) { ui->label_out->setText(pass.load_message); };
+    callbacks.searched = [this](const SweepPass &pass) {
+        ui->label_out->setText(success_rate_text(pass.search.outcome.rate));
+    };
+    radius_sweep(*matcher, database, patterns_directory(), callbacks);
+}
+
+// An image scaled into a picture label, keeping its aspect ratio; a null image clears it.
+void MainWindow::show_scaled(QLabel *label, const QImage &image)
+{
+    label->setPixmap(image.isNull()
+                         ? QPixmap()
+                         : QPixmap::fromImage(image.scaled(label->size(), Qt::KeepAspectRatio,
+                                                           Qt::SmoothTransformation)));
+}
 
 void MainWindow::on_spinBox_h_valueChanged(int)
 {

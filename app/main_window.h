@@ -17,6 +17,8 @@
 #include <memory>
 
 class ImageMatcher;
+class QImage;
+class QLabel;
 class QProgressBar;
 namespace Ui {
 class MainWindow;
@@ -57,6 +59,7 @@ private:
     void start_job(const QFuture<void> &job);
     void end_job();
     void show_progress(int done, int total);
+    static void show_scaled(QLabel *label, const QImage &image);
 
     std::unique_ptr<MainWindowForm> ui;
     std::unique_ptr<ImageMatcher> matcher;

@@ -211,12 +211,13 @@ private slots:
         QVERIFY(widget<QSpinBox>(*s.window, "spinBox_h")->isEnabled());
         QVERIFY(widget<QProgressBar>(*s.window, "jobProgress")->isVisibleTo(s.window.get()));
         const int dialogs_before = s.script->shown.size();
-        for (const char *slot : {"pre_process_database", "read_database"}) {
+        for (const char *slot : {"pre_process_database", "read_database", "search_in_db",
+                                 "multi_search_in_db", "monster_compare"}) {
             run_command(*s.window, slot);
         }
         QCOMPARE(s.script->shown.size(), dialogs_before);
         s.wait_for_job();
-        QCOMPARE(console.text().count("command refused: a database job is still running\n"), 2);
+        QCOMPARE(console.text().count("command refused: a database job is still running\n"), 5);
         for (const char *name :
              {"actionPre_process_database", "actionOpen_database", "actionSearch_in_DB"}) {
             QVERIFY(widget<QAction>(*s.window, name)->isEnabled());

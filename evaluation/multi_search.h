@@ -1,0 +1,39 @@
+#pragma once
+// The multi search: every image of a folder of patterns, named after its base name, searched in
+// the database in one run; the success rate says how often the search picks the database image
+// of the pattern's own name.
+
+#include "matcher/feature_map.h"
+#include "search/database_search.h"
+
+#include <QList>
+#include <QString>
+#include <QStringList>
+
+class ImageMatcher;
+
+// The folder of patterns, relative to the working directory.
+QString patterns_directory();
+
+struct PatternSet {
+    QList<FeatureMap> maps; // grey maps, in listing order
+    QStringList files;      // the file name of each map
+};
+
+// The files of `directory` (not its subfolders or hidden files), in name order ignoring case;
+// files that are not images are skipped silently.
+PatternSet read_patterns(const QString &directory);
+
+struct MultiSearch {
+    bool refused = false; // settings that give no window step: nothing was read or searched
+    PatternSet patterns;
+    SearchOutcome outcome;
+};
+
+// Reads the patterns, then searches them all with the matcher's settings as they stand.
+MultiSearch multi_search(ImageMatcher &matcher, const QList<FeatureMap> &database,
+                         const QString &directory = patterns_directory(),
+                         const SearchOptions &options = SearchOptions());
+
+// "Success rate: " + the rate with six significant digits + " %".
+QString success_rate_text(float rate);

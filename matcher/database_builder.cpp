@@ -61,7 +61,7 @@ bool write_out(QSaveFile &file, QByteArray &buffer, bool force)
 
 } // namespace
 
-void ImageMatcher::build_database(const QString &directory, const QString &file_name,
+bool ImageMatcher::build_database(const QString &directory, const QString &file_name,
                                   const BuildOptions &options)
 {
     const std::uint32_t start = tick_ms();
@@ -71,7 +71,7 @@ void ImageMatcher::build_database(const QString &directory, const QString &file_
     QSaveFile file(path);
     if (!file.open(QIODevice::WriteOnly | QIODevice::Text)) {
         console::write("cannot open file for writing database");
-        return;
+        return false;
     }
     fill_weights();
 
@@ -96,12 +96,13 @@ void ImageMatcher::build_database(const QString &directory, const QString &file_
     if (!written) {
         console::write(
             QString("cannot write database file %1: %2\n").arg(path, file.errorString()));
-        return;
+        return false;
     }
     console::write(std::to_string(ticks_between(start, tick_ms())) + "\t");
+    return true;
 }
 
-void ImageMatcher::build_database(const QString &directory, const QString &file_name)
+bool ImageMatcher::build_database(const QString &directory, const QString &file_name)
 {
-    build_database(directory, file_name, BuildOptions());
+    return build_database(directory, file_name, BuildOptions());
 }

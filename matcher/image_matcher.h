@@ -51,9 +51,10 @@ public:
     // Writes the descriptor maps of the images of `directory` (in name order, case ignored) to
     // "precomputed_databases/" + file_name, then the elapsed milliseconds and a tab to the
     // console; "cannot open file for writing database" when the file cannot be created. An
-    // existing database is replaced only once the new one is complete.
-    void build_database(const QString &directory, const QString &file_name);
-    void build_database(const QString &directory, const QString &file_name,
+    // existing database is replaced only once the new one is complete. True when the file was
+    // written.
+    bool build_database(const QString &directory, const QString &file_name);
+    bool build_database(const QString &directory, const QString &file_name,
                         const BuildOptions &options);
 
     // Appends the maps of the complete records of the ".ft1" file to `database` and sets

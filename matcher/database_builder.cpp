@@ -6,6 +6,7 @@
 #include "matcher/ft1_writer.h"
 #include "matcher/grey_map.h"
 #include "matcher/image_matcher.h"
+#include "matcher/parallel.h"
 #include "matcher/tick_clock.h"
 
 #include <QDir>
@@ -79,19 +80,23 @@ bool ImageMatcher::build_database(const QString &directory, const QString &file_
     listing.setFilter(QDir::Files | QDir::NoDotAndDotDot);
     const QFileInfoList files = listing.entryInfoList();
 
+    // Images are decoded and mapped in parallel; records are written in listing order.
     QByteArray buffer;
     bool written = true;
-    for (int k = 0; k < files.size() && written; ++k) {
-        const PreparedRecord record = prepare_record(*this, directory, files[k]);
-        if (!record.skipped.isEmpty()) {
-            console::write(record.skipped);
-        }
-        buffer.append(record.text);
-        written = write_out(file, buffer, false);
-        if (options.progress) {
-            options.progress(k + 1, files.size());
-        }
-    }
+    ordered_parallel<PreparedRecord>(
+        files.size(), thread_count(options.threads),
+        [&](int k) { return prepare_record(*this, directory, files[k]); },
+        [&](int k, PreparedRecord &record) {
+            if (!record.skipped.isEmpty()) {
+                console::write(record.skipped);
+            }
+            buffer.append(record.text);
+            written = write_out(file, buffer, false);
+            if (options.progress) {
+                options.progress(k + 1, files.size());
+            }
+            return written;
+        });
     written = written && write_out(file, buffer, true) && file.commit();
     if (!written) {
         console::write(

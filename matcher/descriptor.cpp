@@ -1,7 +1,10 @@
 #include "matcher/descriptor.h"
 
+#include <algorithm>
+#include <array>
 #include <cmath>
 #include <cstdlib>
+#include <vector>
 
 int descriptor_extent(int source_extent, int a, int step)
 {
@@ -44,4 +47,199 @@ void descriptor_values_literal(const FeatureMap &source, FeatureMap &result, int
             out[q + qint64(r) * result.width] = static_cast<float>(sxv / sxx + syv / syy);
         }
     }
+}
+
+namespace {
+
+using Wide = __int128;
+
+// Largest image side for which the row prefix sums of c^2 * v stay far inside 64 bits.
+constexpr int exact_max_side = 65536;
+
+// Every partial sum of the literal loop is bounded by its sum of absolute terms: 255 * Bx * a^2
+// for Sxv and Syv, C2 * a^2 for Sxx and Syy, with Bx = sum |i| (a - |i|) and
+// C2 = sum i^2 (a - |i|). Below 2^64 they are exact in long double (64-bit mantissa).
+bool sums_are_exact_for(int a)
+{
+    if (a < 1 || a > 4096) { // i * i must also be exact as a float
+        return false;
+    }
+    Wide bx = 0;
+    Wide c2 = 0;
+    for (Wide k = 1; k <= a; ++k) {
+        bx += 2 * k * (a - k);
+        c2 += 2 * k * k * (a - k);
+    }
+    const Wide a2 = Wide(a) * a;
+    const Wide limit = Wide(1) << 64;
+    return 255 * bx * a2 < limit && c2 * a2 < limit;
+}
+
+bool weights_are_triangular(int a, const float *wx, const float *wy)
+{
+    for (int k = 0; k <= a; ++k) {
+        if (wx[k] != float(a - k) || wy[k] != float(a - k)) {
+            return false;
+        }
+    }
+    return true;
+}
+
+// Running sums of one line f(0), f(1), ...: after n values, s0 = P0[n] = sum_{t<n} f(t),
+// q1 = sum_{m=1..n} P0[m] and q2 = sum_{m=1..n} q1[m]. They need only additions, and give
+//   P1[n] = sum_{t<n} t f(t)   = n P0[n] - q1
+//   P2[n] = sum_{t<n} t^2 f(t) = 2 q2 - (n^2 + n) P0[n] + (2n + 1) P1[n].
+template <typename Int> struct LinePrefix {
+    Int p0 = 0, p1 = 0, p2 = 0;
+
+    static LinePrefix at(Int n, Int s0, Int q1, Int q2)
+    {
+        LinePrefix prefix;
+        prefix.p0 = s0;
+        prefix.p1 = n * s0 - q1;
+        prefix.p2 = 2 * q2 - (n * n + n) * s0 + (2 * n + 1) * prefix.p1;
+        return prefix;
+    }
+};
+
+// For a window centre y with half-width a, from the prefix sums at y - a, y + 1 and y + a + 1:
+// T0 = sum (a - |y - t|) f(t) and T1 = sum (a - |y - t|) (y - t) f(t), t in [y - a, y + a].
+template <typename Int>
+void triangle_sums(const LinePrefix<Int> &lo, const LinePrefix<Int> &mid, const LinePrefix<Int> &hi,
+                   Int y, Int a, Int &t0, Int &t1)
+{
+    const Int s0l = mid.p0 - lo.p0, s1l = mid.p1 - lo.p1, s2l = mid.p2 - lo.p2;
+    const Int s0r = hi.p0 - mid.p0, s1r = hi.p1 - mid.p1, s2r = hi.p2 - mid.p2;
+    // Left of y (t <= y) the weight is a - y + t, right of it (t > y) a + y - t.
+    t0 = (a - y) * s0l + s1l + (a + y) * s0r - s1r;
+    t1 = -s2l + (2 * y - a) * s1l + y * (a - y) * s0l + s2r - (2 * y + a) * s1r + y * (a + y) * s0r;
+}
+
+// The line positions n (prefix lengths) at which the windows of centres a, a + step, ... need
+// their prefix sums: y - a, y + 1 and y + a + 1 for each centre y, in increasing order, with
+// each centre's three indices into that list.
+struct Stops {
+    std::vector<int> positions;
+    std::vector<std::array<int, 3>> of_centre;
+
+    Stops(int a, int step, int centres)
+    {
+        std::vector<int> all;
+        for (int k = 0; k < centres; ++k) {
+            const int y = a + k * step;
+            all.insert(all.end(), {y - a, y + 1, y + a + 1});
+        }
+        positions = all;
+        std::sort(positions.begin(), positions.end());
+        positions.erase(std::unique(positions.begin(), positions.end()), positions.end());
+        auto index = [&](int n) {
+            return int(std::lower_bound(positions.begin(), positions.end(), n) - positions.begin());
+        };
+        for (int k = 0; k < centres; ++k) {
+            const int y = a + k * step;
+            of_centre.push_back({index(y - a), index(y + 1), index(y + a + 1)});
+        }
+    }
+    int length() const { return positions.back(); } // values of the line any window reads
+};
+
+} // namespace
+
+bool descriptor_sums_exact(int a)
+{
+    return sums_are_exact_for(a);
+}
+
+bool descriptor_values_exact(const FeatureMap &source, FeatureMap &result, int a, int step,
+                             const float *wx, const float *wy)
+{
+    if (!result.has_values()) {
+        return true;
+    }
+    const int width = source.width;
+    if (width > exact_max_side || source.height > exact_max_side || !descriptor_sums_exact(a) ||
+        !weights_are_triangular(a, wx, wy)) {
+        return false;
+    }
+    const int columns = result.width;
+    const int rows = result.height;
+    const Stops across(a, step, columns);
+    const Stops down(a, step, rows);
+    const int used_rows = down.length();
+
+    // Horizontal pass: for every source row and every window column, the row's sums with the
+    // weights (a - |i|) and (a - |i|) * i, stored column by column for the vertical pass. Only
+    // the values that some window reads are read, and they must be grey levels.
+    std::vector<qint64> h0(static_cast<std::size_t>(columns) * used_rows);
+    std::vector<qint64> h1(h0.size());
+    std::vector<LinePrefix<qint64>> at_stop(across.positions.size());
+    bool grey_levels = true;
+    for (int rho = 0; rho < used_rows; ++rho) {
+        const float *line = source.data() + qint64(rho) * width;
+        qint64 s0 = 0, q1 = 0, q2 = 0;
+        int n = 0;
+        for (std::size_t k = 0; k < across.positions.size(); ++k) {
+            for (const int stop = across.positions[k]; n < stop; ++n) {
+                const float value = line[n];
+                const bool grey = value >= 0.0f && value <= 255.0f && value == float(int(value));
+                grey_levels &= grey;
+                // Anything else is not converted: the result is thrown away anyway.
+                s0 += grey ? static_cast<qint64>(value) : 0;
+                q1 += s0;
+                q2 += q1;
+            }
+            at_stop[k] = LinePrefix<qint64>::at(n, s0, q1, q2);
+        }
+        for (int q = 0; q < columns; ++q) {
+            const auto &stop = across.of_centre[static_cast<std::size_t>(q)];
+            triangle_sums<qint64>(at_stop[stop[0]], at_stop[stop[1]], at_stop[stop[2]],
+                                  a + qint64(q) * step, a,
+                                  h0[static_cast<std::size_t>(q) * used_rows + rho],
+                                  h1[static_cast<std::size_t>(q) * used_rows + rho]);
+        }
+    }
+    if (!grey_levels) {
+        return false;
+    }
+
+    // Vertical pass: Sxv weights the columns of h1 with (a - |j|), Syv the columns of h0 with
+    // (a - |j|) * j. Sxx and Syy are the same for every window.
+    Wide c2 = 0;
+    for (Wide k = 1; k <= a; ++k) {
+        c2 += 2 * k * k * (a - k);
+    }
+    const long double sxx = static_cast<long double>(c2 * a * a);
+    const long double syy = sxx;
+    std::vector<LinePrefix<Wide>> of_h1(down.positions.size());
+    std::vector<LinePrefix<Wide>> of_h0(down.positions.size());
+    float *out = result.data();
+    for (int q = 0; q < columns; ++q) {
+        const qint64 *f = h1.data() + static_cast<std::size_t>(q) * used_rows;
+        const qint64 *g = h0.data() + static_cast<std::size_t>(q) * used_rows;
+        Wide f0 = 0, f1 = 0, f2 = 0, g0 = 0, g1 = 0, g2 = 0;
+        int n = 0;
+        for (std::size_t k = 0; k < down.positions.size(); ++k) {
+            for (const int stop = down.positions[k]; n < stop; ++n) {
+                f0 += f[n];
+                f1 += f0;
+                f2 += f1;
+                g0 += g[n];
+                g1 += g0;
+                g2 += g1;
+            }
+            of_h1[k] = LinePrefix<Wide>::at(n, f0, f1, f2);
+            of_h0[k] = LinePrefix<Wide>::at(n, g0, g1, g2);
+        }
+        for (int r = 0; r < rows; ++r) {
+            const auto &stop = down.of_centre[static_cast<std::size_t>(r)];
+            const Wide y = a + Wide(r) * step;
+            Wide sxv = 0, syv = 0, unused = 0;
+            triangle_sums<Wide>(of_h1[stop[0]], of_h1[stop[1]], of_h1[stop[2]], y, a, sxv, unused);
+            triangle_sums<Wide>(of_h0[stop[0]], of_h0[stop[1]], of_h0[stop[2]], y, a, unused, syv);
+            const long double value =
+                static_cast<long double>(sxv) / sxx + static_cast<long double>(syv) / syy;
+            out[q + qint64(r) * columns] = static_cast<float>(value);
+        }
+    }
+    return true;
 }

@@ -18,3 +18,17 @@ int descriptor_extent(int source_extent, int a, int step);
 // have its sizes and (when it has cells) its array.
 void descriptor_values_literal(const FeatureMap &source, FeatureMap &result, int a, int step,
                                const float *wx, const float *wy);
+
+// The same values in time independent of the window: the weights (a - |i|)(a - |j|) are
+// separable and piecewise polynomial, so row and column prefix sums give every window sum in
+// O(1). For grey levels (whole numbers 0..255) and the weights a - k, every sum of the literal
+// loop is an integer below 2^64, which long double holds exactly whatever the order of the
+// additions; the sums are formed here in 64- and 128-bit integers and the quotients in long
+// double, so the values are bit for bit those of the literal loop. Returns false, computing
+// nothing, where that exactness is not guaranteed (other values or weights, windows or images
+// too large); the caller then uses the literal loop.
+//
+// The window half-widths for which the literal loop's sums stay exact: 1 to 2191.
+bool descriptor_sums_exact(int a);
+bool descriptor_values_exact(const FeatureMap &source, FeatureMap &result, int a, int step,
+                             const float *wx, const float *wy);

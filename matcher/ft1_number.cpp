@@ -54,10 +54,115 @@ bool tie_digits(float magnitude, Digits &result)
     return true;
 }
 
+constexpr std::uint64_t powers_of_ten[] = {1ull,
+                                           10ull,
+                                           100ull,
+                                           1000ull,
+                                           10000ull,
+                                           100000ull,
+                                           1000000ull,
+                                           10000000ull,
+                                           100000000ull,
+                                           1000000000ull,
+                                           10000000000ull,
+                                           100000000000ull,
+                                           1000000000000ull,
+                                           10000000000000ull,
+                                           100000000000000ull,
+                                           1000000000000000ull,
+                                           10000000000000000ull,
+                                           100000000000000000ull,
+                                           1000000000000000000ull};
+
+// floor(m * 2^e * 10^p) and whether the rest is at least one half, in 64-bit integers; false
+// where the numbers would not fit.
+bool scaled(std::uint64_t m, int e, int p, std::uint64_t &whole, bool &round_up)
+{
+    if (p >= 0) {
+        if (p > 12) {
+            return false;
+        }
+        const std::uint64_t x = m * powers_of_ten[p]; // below 2^24 * 10^12 < 2^64
+        if (e >= 0) {
+            if (e > 20 || (x >> (63 - e)) != 0) {
+                return false;
+            }
+            whole = x << e;
+            round_up = false;
+            return true;
+        }
+        const int shift = -e;
+        if (shift > 62) {
+            return false;
+        }
+        whole = x >> shift;
+        round_up = ((x >> (shift - 1)) & 1) != 0; // the first bit below the point
+        return true;
+    }
+    if (-p > 18) {
+        return false;
+    }
+    const std::uint64_t ten = powers_of_ten[-p];
+    std::uint64_t numerator = m;
+    std::uint64_t divisor = ten;
+    if (e >= 0) {
+        if (e > 38) {
+            return false;
+        }
+        numerator = m << e;
+    } else {
+        if (-e > 62 || (ten >> (62 + e)) != 0) {
+            return false;
+        }
+        divisor = ten << -e;
+    }
+    whole = numerator / divisor;
+    round_up = numerator % divisor >= divisor - numerator % divisor; // rest >= divisor / 2
+    return true;
+}
+
+// The six digits of a normal float with exact integer arithmetic: |value| = m * 2^e with
+// m < 2^24, scaled by 10^(5 - k) for its decimal exponent k and rounded, ties away from zero.
+bool integer_digits(float magnitude, Digits &result)
+{
+    std::uint32_t bits;
+    std::memcpy(&bits, &magnitude, sizeof bits);
+    const int biased = static_cast<int>(bits >> 23) & 0xff;
+    if (biased == 0 || biased == 0xff) {
+        return false;
+    }
+    const std::uint64_t m = (bits & 0x7fffffu) | 0x800000u;
+    const int e = biased - 150;
+    // floor(log10(value)) is floor(log2(value) * log10(2)) or one more.
+    int k = static_cast<int>(std::floor((biased - 127) * 0.30102999566398120));
+    for (int attempt = 0; attempt < 2; ++attempt, ++k) {
+        std::uint64_t whole = 0;
+        bool round_up = false;
+        if (!scaled(m, e, 5 - k, whole, round_up)) {
+            return false;
+        }
+        if (whole >= 1000000) {
+            continue;
+        }
+        if (whole < 100000) {
+            return false; // an estimate of k that is too large: not expected, but never wrong
+        }
+        whole += round_up ? 1 : 0;
+        result.digits = static_cast<std::uint32_t>(whole);
+        result.exponent = k;
+        if (whole == 1000000) {
+            result.digits = 100000;
+            ++result.exponent;
+        }
+        return true;
+    }
+    return false;
+}
+
 Digits six_digits(float magnitude)
 {
     Digits result{};
-    if (tie_digits(magnitude, result)) {
+    if (integer_digits(magnitude, result) || tie_digits(magnitude, result)) {
         return result;
     }
     // Not a tie: the correctly rounded digits of the exact value, whatever the tie rule.

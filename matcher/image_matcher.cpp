@@ -60,5 +60,7 @@ void ImageMatcher::compute_descriptor_map(const FeatureMap &source, FeatureMap &
     // QList spaces its elements a pointer apart: copy the weights the loops read.
     const std::vector<float> wx(weights_x.cbegin(), weights_x.cbegin() + a + 1);
     const std::vector<float> wy(weights_y.cbegin(), weights_y.cbegin() + a + 1);
-    descriptor_values_literal(source, result, a, step, wx.data(), wy.data());
+    if (!descriptor_values_exact(source, result, a, step, wx.data(), wy.data())) {
+        descriptor_values_literal(source, result, a, step, wx.data(), wy.data());
+    }
 }

@@ -3,6 +3,7 @@
 #include "matcher/database_builder.h"
 #include "matcher/grey_map.h"
 #include "matcher/image_matcher.h"
+#include "reference/reference_build.h"
 #include "reference/reference_descriptor.h"
 #include "reference/reference_ft1.h"
 #include "test_support.h"
@@ -196,6 +197,37 @@ private slots:
                  qPrintable(console));
         QCOMPARE(file_bytes("precomputed_databases/db.ft1"), QByteArray("previous\n"));
         QCOMPARE(QDir("precomputed_databases").entryList(QDir::Files).size(), 1);
+    }
+
+    // Images decoded and mapped on several threads: the file is byte for byte the one written
+    // on one thread, and the one of the literal build.
+    void parallel_builds_write_the_same_bytes()
+    {
+        ScopedWorkdir dir;
+        QVERIFY(dir.mkpath("images"));
+        std::mt19937 rng(17);
+        std::uniform_int_distribution<int> size(10, 160);
+        for (int k = 0; k < 25; ++k) {
+            const FeatureMap grey = random_grey_map(rng, size(rng), size(rng));
+            QVERIFY(save_grey_image(QString("images/p%1.png").arg(k), grey.width, grey.height,
+                                    [&](int x, int y) { return int(grey.at(x, y)); }));
+        }
+        QVERIFY(write_file("images/m.txt", "text"));
+        QVERIFY(reference::build_database("images", "reference.ft1", 6, 2));
+        const QByteArray expected = file_bytes("reference.ft1");
+        QVERIFY(expected.count("EOR\n") == 25);
+        for (int threads : {1, 2, 5, 0}) {
+            ImageMatcher matcher(6, 2, ImageMatcher::Quiet{});
+            BuildOptions options;
+            options.threads = threads;
+            QList<int> done;
+            options.progress = [&](int count, int) { done.append(count); };
+            ConsoleCapture console;
+            QVERIFY(matcher.build_database("images", "parallel.ft1", options));
+            QCOMPARE(file_bytes("precomputed_databases/parallel.ft1"), expected);
+            QCOMPARE(done.size(), 26);
+            QCOMPARE(done.last(), 26);
+        }
     }
 
     void progress_counts_every_listed_file()

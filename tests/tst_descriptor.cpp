@@ -1,5 +1,6 @@
 // The matcher's settings, weight lists and descriptor maps.
 
+#include "matcher/descriptor.h"
 #include "matcher/image_matcher.h"
 #include "reference/reference_descriptor.h"
 #include "test_support.h"
@@ -255,6 +256,96 @@ private slots:
                 }
             }
         }
+    }
+
+    // Grey levels over radii 1 to 200 and divisors 1 to 5: the fast path, bit for bit.
+    void fast_path_matches_the_literal_loop()
+    {
+        std::mt19937 rng(777);
+        std::uniform_int_distribution<int> radius_of(1, 200);
+        std::uniform_int_distribution<int> divisor_of(1, 5);
+#if defined(__SANITIZE_ADDRESS__)
+        const int rounds = 40;
+#else
+        const int rounds = 250;
+#endif
+        for (int round = 0; round < rounds; ++round) {
+            const int a = round < 20 ? round + 1 : radius_of(rng);
+            const int c = std::min(divisor_of(rng), a);
+            const int s = a / c;
+            // Up to four windows each way, sizes just below and above a whole grid.
+            std::uniform_int_distribution<int> extent(2 * a - s, 2 * a + 3 * s + 2);
+            const int width = std::max(1, extent(rng));
+            const int height = std::max(1, extent(rng));
+            const FeatureMap source = random_grey_map(rng, width, height);
+            const QList<float> weights = reference::weights(a);
+            const std::vector<float> w(weights.begin(), weights.end());
+            FeatureMap fast = FeatureMap::allocate(descriptor_extent(width, a, s),
+                                                   descriptor_extent(height, a, s));
+            QVERIFY(descriptor_values_exact(source, fast, a, s, w.data(), w.data()));
+            const FeatureMap expected = reference::descriptor_map(source, a, c);
+            QCOMPARE(fast.width, expected.width);
+            QCOMPARE(fast.height, expected.height);
+            for (qint64 k = 0; k < fast.cell_count(); ++k) {
+                if (!same_bits(fast.values[k], expected.values[k])) {
+                    QFAIL(qPrintable(QString("a %1, c %2, %3 x %4: cell %5 is %6, expected %7")
+                                         .arg(a)
+                                         .arg(c)
+                                         .arg(width)
+                                         .arg(height)
+                                         .arg(k)
+                                         .arg(double(fast.values[k]), 0, 'g', 9)
+                                         .arg(double(expected.values[k]), 0, 'g', 9)));
+                }
+            }
+        }
+    }
+
+    // Where exactness is not guaranteed the fast path declines, and the matcher's result is
+    // still the literal loop's.
+    void fast_path_declines_what_it_cannot_do_exactly_data()
+    {
+        QTest::addColumn<float>("odd_value");
+        QTest::addColumn<int>("weights_radius");
+        QTest::newRow("fraction") << 12.5f << 4;
+        QTest::newRow("negative") << -1.f << 4;
+        QTest::newRow("above 255") << 256.f << 4;
+        QTest::newRow("not a number") << std::numeric_limits<float>::quiet_NaN() << 4;
+        QTest::newRow("weights of a larger radius") << 7.f << 9;
+    }
+    void fast_path_declines_what_it_cannot_do_exactly()
+    {
+        QFETCH(float, odd_value);
+        QFETCH(int, weights_radius);
+        constexpr int a = 4;
+        std::mt19937 rng(5);
+        FeatureMap source = random_grey_map(rng, 31, 27);
+        source.at(13, 11) = odd_value;
+        ImageMatcher matcher(weights_radius, 2, ImageMatcher::Quiet{});
+        matcher.fill_weights();
+        const std::vector<float> w(matcher.weights_x.begin(), matcher.weights_x.end());
+        FeatureMap declined =
+            FeatureMap::allocate(descriptor_extent(31, a, 2), descriptor_extent(27, a, 2));
+        QVERIFY(!descriptor_values_exact(source, declined, a, 2, w.data(), w.data()));
+        FeatureMap result;
+        matcher.compute_descriptor_map(source, result, a);
+        const FeatureMap expected =
+            reference::descriptor_map(source, a, 2, matcher.weights_x, matcher.weights_y);
+        QCOMPARE(result.cell_count(), expected.cell_count());
+        for (qint64 k = 0; k < result.cell_count(); ++k) {
+            QVERIFY(same_bits(result.values[k], expected.values[k]) ||
+                    (std::isnan(result.values[k]) && std::isnan(expected.values[k])));
+        }
+    }
+
+    void exactness_holds_up_to_large_windows_only()
+    {
+        QVERIFY(descriptor_sums_exact(1));
+        QVERIFY(descriptor_sums_exact(150));
+        QVERIFY(descriptor_sums_exact(2191));
+        QVERIFY(!descriptor_sums_exact(2192));
+        QVERIFY(!descriptor_sums_exact(5000));
+        QVERIFY(!descriptor_sums_exact(0));
     }
 
     // The map's array is shared by copies and released with the last one.

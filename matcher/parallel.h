@@ -47,3 +47,8 @@ void ordered_parallel(int count, int threads, const std::function<Result(int)> &
         future.waitForFinished();
     }
 }
+
+// Runs `worker` on `threads` threads at once, the calling thread being one of them, and returns
+// when every run has returned. Workers share their work through state of their own (an atomic
+// counter, typically).
+void run_on_threads(int threads, const std::function<void()> &worker);

@@ -3,7 +3,7 @@
 #include "matcher/console.h"
 #include "matcher/image_matcher.h"
 #include "matcher/tick_clock.h"
-#include "search/window_compare.h"
+#include "search/window_search.h"
 
 #include <locale>
 #include <sstream>
@@ -19,26 +19,21 @@ std::string format_rate(float rate)
 namespace {
 
 PatternPick search_one(ImageMatcher &matcher, const FeatureMap &pattern,
-                       const QList<FeatureMap> &database)
+                       const QList<FeatureMap> &database, int threads)
 {
     matcher.fill_weights();
     FeatureMap descriptor;
     matcher.compute_descriptor_map(pattern, descriptor, matcher.radius);
 
-    QList<MatchCandidate> candidates;
-    for (const FeatureMap &map : database) {
-        compare_windows(map, descriptor, candidates);
-    }
     PatternPick pick;
     pick.pattern_name = pattern.name;
-    const int best = pick_best_index(candidates);
-    if (best >= 0) {
-        const MatchCandidate &candidate = candidates[best];
+    const BestWindow best = best_window(descriptor, database, threads);
+    if (best.exists) {
         pick.has_candidate = true;
-        pick.picked_name = candidate.name;
-        pick.score = candidate.score;
-        pick.x = candidate.x;
-        pick.y = candidate.y;
+        pick.picked_name = database[best.map].name;
+        pick.score = best.score;
+        pick.x = best.x;
+        pick.y = best.y;
     }
     pick.found = pattern.name == pick.picked_name;
     return pick;
@@ -60,7 +55,7 @@ SearchOutcome search_patterns(ImageMatcher &matcher, const QList<FeatureMap> &pa
     const auto clock = options.clock ? options.clock : tick_ms;
     const std::uint32_t start = clock();
     for (const FeatureMap &pattern : patterns) {
-        outcome.picks.append(search_one(matcher, pattern, database));
+        outcome.picks.append(search_one(matcher, pattern, database, options.threads));
         outcome.found += outcome.picks.last().found ? 1 : 0;
         if (options.progress) {
             options.progress(outcome.picks.size(), patterns.size());

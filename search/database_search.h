@@ -38,6 +38,7 @@ struct SearchOutcome {
 struct SearchOptions {
     std::function<std::uint32_t()> clock;              // the tick counter; tick_ms when empty
     std::function<void(int done, int total)> progress; // called after each pattern
+    int threads = 0; // threads sharing the database maps of each pattern; 0: one per core
 };
 
 // Searches every pattern in the database and writes the console lines of the search:

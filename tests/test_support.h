@@ -7,6 +7,7 @@
 #include <QDir>
 #include <QFile>
 #include <QImage>
+#include <QMetaType>
 #include <QString>
 #include <QTemporaryDir>
 
@@ -16,6 +17,8 @@
 #include <random>
 #include <sstream>
 #include <string>
+
+Q_DECLARE_METATYPE(FeatureMap)
 
 // Collects everything written to the console while it lives.
 class ConsoleCapture

@@ -32,7 +32,6 @@ const float nan_value = std::numeric_limits<float>::quiet_NaN();
 
 } // namespace
 
-Q_DECLARE_METATYPE(FeatureMap)
 Q_DECLARE_METATYPE(QList<Expected>)
 Q_DECLARE_METATYPE(Candidates)
 

@@ -96,14 +96,28 @@ void MainWindow::show_progress(int done, int total)
         Qt::QueuedConnection);
 }
 
+std::optional<MainWindow::WindowSettings> MainWindow::shown_settings() const
+{
+    const WindowSettings shown{ui->spinBox_hs->value(), ui->spinBox_c->value()};
+    if (ImageMatcher::refuse_invalid_settings(shown.radius, shown.step_divisor)) {
+        return std::nullopt;
+    }
+    return shown;
+}
+
+void MainWindow::store_settings(const WindowSettings &settings)
+{
+    matcher->radius = settings.radius;
+    matcher->step_divisor = settings.step_divisor;
+}
+
 void MainWindow::pre_process_database()
 {
     if (refuse_while_job_runs()) {
         return;
     }
-    const int radius_value = ui->spinBox_hs->value();
-    const int step_divisor_value = ui->spinBox_c->value();
-    if (ImageMatcher::refuse_invalid_settings(radius_value, step_divisor_value)) {
+    const std::optional<WindowSettings> settings = shown_settings();
+    if (!settings) {
         return;
     }
     QList<QString> args;
@@ -123,8 +137,7 @@ void MainWindow::pre_process_database()
     }
     args[1].append(".ft1");
     // The build works with the settings shown at its launch.
-    matcher->radius = radius_value;
-    matcher->step_divisor = step_divisor_value;
+    store_settings(*settings);
     start_job(QtConcurrent::run(this, &MainWindow::pre_process_database_job, args));
 }
 
@@ -174,9 +187,8 @@ void MainWindow::search_in_db()
     if (refuse_while_job_runs()) {
         return;
     }
-    const int radius_value = ui->spinBox_hs->value();
-    const int step_divisor_value = ui->spinBox_c->value();
-    if (ImageMatcher::refuse_invalid_settings(radius_value, step_divisor_value)) {
+    const std::optional<WindowSettings> settings = shown_settings();
+    if (!settings) {
         return;
     }
     const QString path = m_dialogs.open_file_name(this, tr("Choose image pattern"),
@@ -188,8 +200,7 @@ void MainWindow::search_in_db()
         return;
     }
     show_scaled(ui->label_im1, image);
-    matcher->radius = radius_value;
-    matcher->step_divisor = step_divisor_value;
+    store_settings(*settings);
     const SingleSearch result = search_single_pattern(*matcher, *pattern, database, path);
     show_scaled(ui->label_im2, QImage(result.found_image_path));
     ui->label_out->setText("pattern found in db in " + QString::number(result.elapsed_ms) + " ms");

@@ -15,6 +15,7 @@
 #include <QString>
 
 #include <memory>
+#include <optional>
 
 class ImageMatcher;
 class QImage;
@@ -53,6 +54,15 @@ private:
     // Run on a worker thread; they reach the window only through queued calls.
     void pre_process_database_job(QList<QString> args);
     void read_database_job(QList<QString> args);
+
+    // The window settings h' and c show, when they give a window step; otherwise the refusal
+    // is written and there are none.
+    struct WindowSettings {
+        int radius;
+        int step_divisor;
+    };
+    std::optional<WindowSettings> shown_settings() const;
+    void store_settings(const WindowSettings &settings);
 
     void update_scaled_radius();
     bool refuse_while_job_runs() const;

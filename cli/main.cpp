@@ -269,9 +269,9 @@ int make_demo(const QString &directory, int images)
         fail(QString("cannot make the folder %1").arg(directory));
         return unusable_input;
     }
-    DemoWorkspace spec;
-    spec.images = images;
-    const QString error = write_demo_images(".", spec);
+    DemoWorkspace demo;
+    demo.images = images;
+    const QString error = write_demo_images(".", demo);
     if (!error.isEmpty()) {
         fail(error);
         return unusable_input;

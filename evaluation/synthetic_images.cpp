@@ -187,17 +187,17 @@ QRect synthetic_crop(SyntheticRandom &random, int width, int height, int min_sid
     return QRect(random.between(0, width - w), random.between(0, height - h), w, h);
 }
 
-QString write_demo_images(const QString &directory, const DemoWorkspace &spec)
+QString write_demo_images(const QString &directory, const DemoWorkspace &demo)
 {
     QDir root(directory);
     if (!root.mkpath("database") || !root.mkpath("patterns")) {
         return QString("cannot create the folders of %1").arg(directory);
     }
-    SyntheticRandom random(spec.seed);
-    for (int k = 0; k < spec.images; ++k) {
-        const int width = random.between(spec.min_side, spec.max_side);
-        const int height = random.between(spec.min_side, spec.max_side);
-        const QImage image = synthetic_image(spec.seed, k, width, height);
+    SyntheticRandom random(demo.seed);
+    for (int k = 0; k < demo.images; ++k) {
+        const int width = random.between(demo.min_side, demo.max_side);
+        const int height = random.between(demo.min_side, demo.max_side);
+        const QImage image = synthetic_image(demo.seed, k, width, height);
         const QString name = QString("img%1").arg(k, 3, 10, QLatin1Char('0'));
         const QRect crop = synthetic_crop(random, width, height, 320);
         if (!image.save(root.filePath("database/" + name + ".png")) ||

@@ -39,4 +39,4 @@ struct DemoWorkspace {
 
 // Writes database/imgNNN.png and patterns/imgNNN.crop.png (one crop per image) under
 // `directory`. Returns an error text, empty on success.
-QString write_demo_images(const QString &directory, const DemoWorkspace &spec = DemoWorkspace());
+QString write_demo_images(const QString &directory, const DemoWorkspace &demo = DemoWorkspace());

@@ -62,12 +62,17 @@ bool is_number(Field field)
 
 // A line that opens a record: five fields or more, whole-number map sizes, and a first field
 // that is not a number (so that it is not mistaken for a data line).
+bool is_whole_number(Field field)
+{
+    bool ok = false;
+    to_int(field, &ok);
+    return ok;
+}
+
 bool looks_like_header(const std::vector<Field> &fields)
 {
-    bool ok_width = false;
-    bool ok_height = false;
-    return fields.size() >= 5 && !is_number(fields[0]) &&
-           (to_int(fields[3], &ok_width), ok_width) && (to_int(fields[4], &ok_height), ok_height);
+    return fields.size() >= 5 && !is_number(fields[0]) && is_whole_number(fields[3]) &&
+           is_whole_number(fields[4]);
 }
 
 // Lines reach the parser as UTF-8: plain ASCII lines as they are in the file, other lines

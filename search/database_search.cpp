@@ -50,6 +50,7 @@ SearchOutcome search_patterns(ImageMatcher &matcher, const QList<FeatureMap> &pa
         return outcome;
     }
     if (matcher.refuse_invalid_settings()) {
+        outcome.status = SearchStatus::invalid_settings;
         return outcome;
     }
     const auto clock = options.clock ? options.clock : tick_ms;
@@ -65,9 +66,10 @@ SearchOutcome search_patterns(ImageMatcher &matcher, const QList<FeatureMap> &pa
     outcome.patterns = patterns.size();
     if (outcome.patterns == 0) {
         console::write("no patterns to search\n");
+        outcome.status = SearchStatus::no_patterns;
         return outcome;
     }
-    outcome.searched = true;
+    outcome.status = SearchStatus::searched;
     outcome.rate = static_cast<float>(double(outcome.found) / outcome.patterns * 100.0);
     const int average = static_cast<std::int32_t>(outcome.elapsed_ms) / outcome.patterns;
     console::write(std::to_string(average) + "\t" + format_rate(outcome.rate) + "\n");

@@ -26,8 +26,15 @@ struct PatternPick {
     bool found = false;
 };
 
+enum class SearchStatus {
+    searched,         // the summary line was written
+    empty_database,   // nothing was done
+    invalid_settings, // nothing was done
+    no_patterns,      // the time was measured, nothing else
+};
+
 struct SearchOutcome {
-    bool searched = false; // false: empty database, invalid settings or no pattern
+    SearchStatus status = SearchStatus::empty_database;
     std::uint32_t elapsed_ms = 0;
     int patterns = 0;
     int found = 0;

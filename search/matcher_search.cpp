@@ -20,7 +20,8 @@ void ImageMatcher::search_database(const QList<FeatureMap> &patterns,
                                    QString &found_name, float &rate)
 {
     const SearchOutcome outcome = search_patterns(*this, patterns, database);
-    if (database.isEmpty() || !settings_valid()) {
+    if (outcome.status == SearchStatus::empty_database ||
+        outcome.status == SearchStatus::invalid_settings) {
         return;
     }
     elapsed = static_cast<int>(outcome.elapsed_ms);

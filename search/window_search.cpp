@@ -68,10 +68,27 @@ using Masks = long long __attribute__((vector_size(32)));
 
 constexpr int lanes = 8; // window positions scored at once
 
+// The two vector kernels below are compiled twice, for AVX2 and for the baseline, and the
+// variant the processor runs is chosen once at run time.
+#define VECTOR_KERNEL(name, parameters, arguments)                                                 \
+    __attribute__((target("avx2"))) void name##_avx2 parameters                                    \
+    {                                                                                              \
+        name##_body arguments;                                                                     \
+    }                                                                                              \
+    void name##_baseline parameters                                                                \
+    {                                                                                              \
+        name##_body arguments;                                                                     \
+    }                                                                                              \
+    void name parameters                                                                           \
+    {                                                                                              \
+        static const auto chosen = __builtin_cpu_supports("avx2") ? name##_avx2 : name##_baseline; \
+        chosen arguments;                                                                          \
+    }
+
 // The lower bounds of eight windows side by side (see MapSums), from the row of map pieces at
 // their first column.
-__attribute__((target_clones("avx2", "default"))) void
-bounds_eight(const double *pieces, const double *columns, int pw, double bounds[lanes])
+inline __attribute__((always_inline)) void
+bounds_eight_body(const double *pieces, const double *columns, int pw, double bounds[lanes])
 {
     const Masks magnitude_bits = {0x7fffffffffffffffll, 0x7fffffffffffffffll, 0x7fffffffffffffffll,
                                   0x7fffffffffffffffll};
@@ -90,6 +107,10 @@ bounds_eight(const double *pieces, const double *columns, int pw, double bounds[
     std::memcpy(bounds, &low, sizeof low);
     std::memcpy(bounds + 4, &high, sizeof high);
 }
+
+VECTOR_KERNEL(bounds_eight,
+              (const double *pieces, const double *columns, int pw, double bounds[lanes]),
+              (pieces, columns, pw, bounds))
 
 // The pattern's column sums, for the lower bounds of window sums.
 struct PatternSums {
@@ -255,9 +276,10 @@ bool score_window(const float *d, int dw, const float *p, int pw, int ph, double
 // the order of compare_windows; lanes marked in `dropped` are not wanted. Two independent
 // accumulators keep the adder busy.
 
-__attribute__((target_clones("avx2", "default"))) void
-score_eight(const float *d, int dw, const float *p, int pw, int ph, double threshold,
-            const bool dropped[lanes], float scores[lanes], bool kept[lanes])
+inline __attribute__((always_inline)) void score_eight_body(const float *d, int dw, const float *p,
+                                                            int pw, int ph, double threshold,
+                                                            const bool dropped[lanes],
+                                                            float scores[lanes], bool kept[lanes])
 {
     Doubles sum_low = {0, 0, 0, 0};
     Doubles sum_high = {0, 0, 0, 0};
@@ -303,6 +325,11 @@ score_eight(const float *d, int dw, const float *p, int pw, int ph, double thres
         kept[lane] = !dropped[lane] && (cut || !(sum > threshold));
     }
 }
+
+VECTOR_KERNEL(score_eight,
+              (const float *d, int dw, const float *p, int pw, int ph, double threshold,
+               const bool dropped[lanes], float scores[lanes], bool kept[lanes]),
+              (d, dw, p, pw, ph, threshold, dropped, scores, kept))
 
 struct Search {
     const FeatureMap &pattern;

@@ -1,12 +1,8 @@
 #include "app/main_window.h"
 
-#include "evaluation/multi_search.h"
-#include "evaluation/radius_sweep.h"
-#include "matcher/console.h"
-#include "matcher/database_builder.h"
-#include "matcher/ft1_reader.h"
+#include "commands/commands.h"
 #include "matcher/image_matcher.h"
-#include "search/single_search.h"
+#include "support/console.h"
 #include "ui_main_window.h"
 
 #include <QImage>
@@ -96,10 +92,10 @@ void MainWindow::show_progress(int done, int total)
         Qt::QueuedConnection);
 }
 
-std::optional<MainWindow::WindowSettings> MainWindow::shown_settings() const
+std::optional<WindowSettings> MainWindow::shown_settings() const
 {
     const WindowSettings shown{ui->spinBox_hs->value(), ui->spinBox_c->value()};
-    if (ImageMatcher::refuse_invalid_settings(shown.radius, shown.step_divisor)) {
+    if (refuse_invalid(shown)) {
         return std::nullopt;
     }
     return shown;
@@ -127,15 +123,14 @@ void MainWindow::pre_process_database()
         return;
     }
     bool accepted = false;
-    args.append(m_dialogs.text(this, tr("Select name"),
-                               tr("Input name of created database file. Suffix .ft1 is "
-                                  "automatic."),
-                               &accepted));
-    if (!accepted || args[1] == QString()) {
-        console::write("name is not valid");
+    const QString typed = m_dialogs.text(
+        this, tr("Select name"),
+        tr("Input name of created database file. Suffix .ft1 is automatic."), &accepted);
+    const std::optional<QString> file_name = commands::database_file_name(typed, accepted);
+    if (!file_name) {
         return;
     }
-    args[1].append(".ft1");
+    args.append(*file_name);
     // The build works with the settings shown at its launch.
     store_settings(*settings);
     start_job(QtConcurrent::run(this, &MainWindow::pre_process_database_job, args));
@@ -143,10 +138,12 @@ void MainWindow::pre_process_database()
 
 void MainWindow::pre_process_database_job(QList<QString> args)
 {
-    BuildOptions options;
-    options.progress = [this](int done, int total) { show_progress(done, total); };
-    matcher->build_database(args[0], args[1], options);
-    console::write("Database pre-processing done\n");
+    commands::BuildRequest request;
+    request.directory = args[0];
+    request.file_name = args[1];
+    request.settings = matcher->settings();
+    request.progress = [this](int done, int total) { show_progress(done, total); };
+    commands::build(request);
 }
 
 void MainWindow::read_database()
@@ -167,19 +164,15 @@ void MainWindow::read_database()
 // The maps are read into a list of the job's own; the window appends them in one step.
 void MainWindow::read_database_job(QList<QString> args)
 {
-    QString message;
-    QList<FeatureMap> loaded;
-    LoadOptions options;
-    options.progress = [this](int done, int total) { show_progress(done, total); };
-    matcher->load_database(args[0], loaded, message, options);
+    const commands::LoadResult loaded =
+        commands::load(args[0], [this](int done, int total) { show_progress(done, total); });
     QMetaObject::invokeMethod(
         this,
-        [this, loaded, message] {
-            database.append(loaded);
-            ui->label_out->setText(message);
+        [this, loaded] {
+            database.append(loaded.maps);
+            ui->label_out->setText(loaded.label_text);
         },
         Qt::QueuedConnection);
-    console::write("Database readed\n");
 }
 
 void MainWindow::search_in_db()
@@ -191,19 +184,18 @@ void MainWindow::search_in_db()
     if (!settings) {
         return;
     }
-    const QString path = m_dialogs.open_file_name(this, tr("Choose image pattern"),
-                                                  tr("Image files (*.png *.jpg *.jpeg *.bmp)"));
-    const QImage image = path.isEmpty() ? QImage() : QImage(path);
-    const std::optional<FeatureMap> pattern = pattern_from_image(image, path);
-    if (!pattern) {
-        console::write("not supported image file\n");
+    commands::SearchRequest request;
+    request.pattern_path = m_dialogs.open_file_name(this, tr("Choose image pattern"),
+                                                    tr("Image files (*.png *.jpg *.jpeg *.bmp)"));
+    request.settings = *settings;
+    const commands::SearchResult result = commands::search(request, database);
+    if (!result.pattern_loaded) {
         return;
     }
-    show_scaled(ui->label_im1, image);
     store_settings(*settings);
-    const SingleSearch result = search_single_pattern(*matcher, *pattern, database, path);
+    show_scaled(ui->label_im1, result.pattern_image);
     show_scaled(ui->label_im2, QImage(result.found_image_path));
-    ui->label_out->setText("pattern found in db in " + QString::number(result.elapsed_ms) + " ms");
+    show_result(result.label_text);
 }
 
 void MainWindow::multi_search_in_db()
@@ -211,23 +203,27 @@ void MainWindow::multi_search_in_db()
     if (refuse_while_job_runs()) {
         return;
     }
-    const MultiSearch result = multi_search(*matcher, database);
-    if (!result.refused) {
-        ui->label_out->setText(success_rate_text(result.outcome.rate));
-    }
+    show_result(commands::multi_search(matcher->settings(), database).label_text);
 }
 
+// The sweep works on databases of its own and leaves the matcher at its last pass's settings
+// and the window's database empty.
 void MainWindow::monster_compare()
 {
     if (refuse_while_job_runs()) {
         return;
     }
-    SweepCallbacks callbacks;
-    callbacks.loaded = [this](const SweepPass &pass) { ui->label_out->setText(pass.load_message); };
-    callbacks.searched = [this](const SweepPass &pass) {
-        ui->label_out->setText(success_rate_text(pass.search.outcome.rate));
-    };
-    radius_sweep(*matcher, database, patterns_directory(), callbacks);
+    database.clear();
+    const commands::SweepResult result = commands::radius_sweep();
+    store_settings({sweep_radii().last(), 1});
+    show_result(result.label_text);
+}
+
+void MainWindow::show_result(const std::optional<QString> &text)
+{
+    if (text) {
+        ui->label_out->setText(*text);
+    }
 }
 
 // An image scaled into a picture label, keeping its aspect ratio; a null image clears it.

@@ -6,7 +6,8 @@
 // refused, so a search always sees a whole database.
 
 #include "app/dialogs.h"
-#include "matcher/feature_map.h"
+#include "maps/feature_map.h"
+#include "maps/window_settings.h"
 
 #include <QFuture>
 #include <QFutureWatcher>
@@ -57,10 +58,6 @@ private:
 
     // The window settings h' and c show, when they give a window step; otherwise the refusal
     // is written and there are none.
-    struct WindowSettings {
-        int radius;
-        int step_divisor;
-    };
     std::optional<WindowSettings> shown_settings() const;
     void store_settings(const WindowSettings &settings);
 
@@ -70,6 +67,7 @@ private:
     void end_job();
     void show_progress(int done, int total);
     static void show_scaled(QLabel *label, const QImage &image);
+    void show_result(const std::optional<QString> &text);
 
     std::unique_ptr<MainWindowForm> ui;
     std::unique_ptr<ImageMatcher> matcher;

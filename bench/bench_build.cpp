@@ -3,10 +3,10 @@
 // and their medians compared, as this kind of machine is shared and noisy.
 
 #include "bench_support.h"
-#include "matcher/console.h"
-#include "matcher/database_builder.h"
+#include "ft1/database_builder.h"
 #include "matcher/image_matcher.h"
 #include "reference/reference_build.h"
+#include "support/console.h"
 
 #include <benchmark/benchmark.h>
 

@@ -1,8 +1,8 @@
 // The ".ft1" writer and reader against the QTextStream / split-toFloat versions.
 
 #include "bench_support.h"
-#include "matcher/ft1_reader.h"
-#include "matcher/ft1_writer.h"
+#include "ft1/ft1_reader.h"
+#include "ft1/ft1_writer.h"
 #include "matcher/image_matcher.h"
 #include "reference/reference_ft1.h"
 

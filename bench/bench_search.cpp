@@ -4,10 +4,10 @@
 // ten patterns.
 
 #include "bench_support.h"
-#include "matcher/console.h"
 #include "matcher/image_matcher.h"
-#include "reference/reference_search.h"
 #include "search/database_search.h"
+#include "search/window_compare.h"
+#include "support/console.h"
 
 #include <benchmark/benchmark.h>
 
@@ -79,9 +79,9 @@ void BM_search_literal(benchmark::State &state)
             matcher.compute_descriptor_map(pattern, descriptor, radius);
             QList<MatchCandidate> candidates;
             for (const FeatureMap &map : c.database) {
-                reference::compare_windows(map, descriptor, candidates);
+                compare_windows(map, descriptor, candidates);
             }
-            benchmark::DoNotOptimize(reference::pick_best_index(candidates));
+            benchmark::DoNotOptimize(pick_best_index(candidates));
         }
     }
     state.SetLabel("10 patterns");
@@ -98,7 +98,8 @@ void run_search(benchmark::State &state, int threads)
     std::ostringstream quiet;
     std::ostream *sink = console::set_sink(&quiet);
     for (auto _ : state) {
-        benchmark::DoNotOptimize(search_patterns(matcher, c.patterns, c.database, options).found);
+        benchmark::DoNotOptimize(
+            search_patterns(matcher.settings(), c.patterns, c.database, options).found);
     }
     console::set_sink(sink);
     state.SetLabel("10 patterns");

@@ -1,9 +1,9 @@
 #pragma once
 // Inputs shared by the benchmarks: synthetic grey maps and image folders, made once.
 
-#include "evaluation/synthetic_images.h"
-#include "matcher/feature_map.h"
-#include "matcher/grey_map.h"
+#include "demo/synthetic_images.h"
+#include "maps/feature_map.h"
+#include "maps/grey_map.h"
 
 #include <QDir>
 #include <QImage>

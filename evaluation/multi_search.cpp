@@ -1,7 +1,6 @@
 #include "evaluation/multi_search.h"
 
-#include "matcher/grey_map.h"
-#include "matcher/image_matcher.h"
+#include "maps/grey_map.h"
 
 #include <QDir>
 
@@ -27,17 +26,21 @@ PatternSet read_patterns(const QString &directory)
     return set;
 }
 
-MultiSearch multi_search(ImageMatcher &matcher, const QList<FeatureMap> &database,
+MultiSearch multi_search(const WindowSettings &settings, const QList<FeatureMap> &database,
                          const QString &directory, const SearchOptions &options)
 {
     MultiSearch result;
-    if (matcher.refuse_invalid_settings()) {
+    if (refuse_invalid(settings)) {
         result.refused = true;
         return result;
     }
     // All patterns are read first, so that the search's time covers the search alone.
-    result.patterns = read_patterns(directory);
-    result.outcome = search_patterns(matcher, result.patterns.maps, database, options);
+    const PatternSet patterns = read_patterns(directory);
+    result.files = patterns.files;
+    for (const FeatureMap &map : patterns.maps) {
+        result.sizes.append(QSize(map.width, map.height));
+    }
+    result.outcome = search_patterns(settings, patterns.maps, database, options);
     return result;
 }
 

@@ -3,14 +3,14 @@
 // the database in one run; the success rate says how often the search picks the database image
 // of the pattern's own name.
 
-#include "matcher/feature_map.h"
+#include "maps/feature_map.h"
+#include "maps/window_settings.h"
 #include "search/database_search.h"
 
 #include <QList>
+#include <QSize>
 #include <QString>
 #include <QStringList>
-
-class ImageMatcher;
 
 // The folder of patterns, relative to the working directory.
 QString patterns_directory();
@@ -26,12 +26,14 @@ PatternSet read_patterns(const QString &directory);
 
 struct MultiSearch {
     bool refused = false; // settings that give no window step: nothing was read or searched
-    PatternSet patterns;
+    QStringList files;    // the file name of each searched pattern
+    QList<QSize> sizes;   // its size in pixels
     SearchOutcome outcome;
 };
 
-// Reads the patterns, then searches them all with the matcher's settings as they stand.
-MultiSearch multi_search(ImageMatcher &matcher, const QList<FeatureMap> &database,
+// Reads the patterns, then searches them all with the given settings. The patterns' grey maps
+// are released when the search is done.
+MultiSearch multi_search(const WindowSettings &settings, const QList<FeatureMap> &database,
                          const QString &directory = patterns_directory(),
                          const SearchOptions &options = SearchOptions());
 

@@ -1,8 +1,8 @@
 #include "evaluation/radius_sweep.h"
 
-#include "matcher/console.h"
-#include "matcher/database_builder.h"
-#include "matcher/image_matcher.h"
+#include "ft1/database_builder.h"
+#include "ft1/ft1_reader.h"
+#include "support/console.h"
 
 QList<int> sweep_radii()
 {
@@ -18,24 +18,20 @@ QString sweep_database_path(int radius)
     return database_directory() + "db3_ft1_" + QString::number(radius, 10) + ".ft1";
 }
 
-void radius_sweep(ImageMatcher &matcher, QList<FeatureMap> &database, const QString &directory,
-                  const SweepCallbacks &callbacks)
+QList<SweepPass> radius_sweep(const QString &directory, const SweepOptions &options)
 {
-    matcher.step_divisor = 1;
-    database.clear();
+    QList<SweepPass> passes;
     for (int radius : sweep_radii()) {
         SweepPass pass;
         pass.radius = radius;
-        matcher.radius = radius;
         console::write(std::to_string(radius) + "\t");
-        matcher.load_database(sweep_database_path(radius), database, pass.load_message);
-        if (callbacks.loaded) {
-            callbacks.loaded(pass);
+        QList<FeatureMap> database;
+        load_database(sweep_database_path(radius), database, pass.load_message);
+        pass.search = multi_search({radius, 1}, database, directory, options.search);
+        if (options.pass_done) {
+            options.pass_done(pass);
         }
-        pass.search = multi_search(matcher, database, directory, callbacks.search);
-        if (callbacks.searched) {
-            callbacks.searched(pass);
-        }
-        database.clear();
+        passes.append(pass);
     }
+    return passes;
 }

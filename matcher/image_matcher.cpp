@@ -1,7 +1,11 @@
 #include "matcher/image_matcher.h"
 
-#include "matcher/console.h"
-#include "matcher/descriptor.h"
+#include "ft1/database_builder.h"
+#include "ft1/ft1_reader.h"
+#include "maps/descriptor.h"
+#include "search/database_search.h"
+#include "search/window_compare.h"
+#include "support/console.h"
 
 #include <vector>
 
@@ -16,51 +20,76 @@ ImageMatcher::ImageMatcher(int radius_value, int step_divisor_value, Quiet)
     , radius(radius_value)
 {}
 
-bool ImageMatcher::settings_valid(int radius_value, int step_divisor_value)
-{
-    return step_divisor_value >= 1 && radius_value >= step_divisor_value;
-}
-
-std::string ImageMatcher::invalid_settings_message(int radius_value, int step_divisor_value)
-{
-    return "invalid window settings: radius " + std::to_string(radius_value) + ", step divisor " +
-           std::to_string(step_divisor_value) + "\n";
-}
-
-bool ImageMatcher::refuse_invalid_settings(int radius_value, int step_divisor_value)
-{
-    if (settings_valid(radius_value, step_divisor_value)) {
-        return false;
-    }
-    console::write(invalid_settings_message(radius_value, step_divisor_value));
-    return true;
-}
-
 void ImageMatcher::fill_weights()
 {
-    weights_x.clear();
-    weights_y.clear();
-    for (int k = 0; k <= radius; ++k) {
-        weights_x.append(static_cast<float>(radius - k));
-        weights_y.append(static_cast<float>(radius - k));
-    }
+    const std::vector<float> weights = window_weights(radius);
+    weights_x = QList<float>(weights.cbegin(), weights.cend());
+    weights_y = weights_x;
 }
 
 void ImageMatcher::compute_descriptor_map(const FeatureMap &source, FeatureMap &result, int a) const
 {
-    const bool usable =
-        settings_valid(a, step_divisor) && weights_x.size() > a && weights_y.size() > a;
-    if (!usable) {
+    if (!WindowSettings{a, step_divisor}.valid() || weights_x.size() <= a ||
+        weights_y.size() <= a) {
         result = FeatureMap::allocate(0, 0, source.name);
         return;
     }
-    const int step = a / step_divisor;
-    result = FeatureMap::allocate(descriptor_extent(source.width, a, step),
-                                  descriptor_extent(source.height, a, step), source.name);
     // QList spaces its elements a pointer apart: copy the weights the loops read.
     const std::vector<float> wx(weights_x.cbegin(), weights_x.cbegin() + a + 1);
     const std::vector<float> wy(weights_y.cbegin(), weights_y.cbegin() + a + 1);
-    if (!descriptor_values_exact(source, result, a, step, wx.data(), wy.data())) {
-        descriptor_values_literal(source, result, a, step, wx.data(), wy.data());
+    result = descriptor_map(source, a, step_divisor, wx.data(), wy.data());
+}
+
+bool ImageMatcher::build_database(const QString &directory, const QString &file_name)
+{
+    return build_database(directory, file_name, BuildOptions());
+}
+
+bool ImageMatcher::build_database(const QString &directory, const QString &file_name,
+                                  const BuildOptions &options)
+{
+    fill_weights();
+    return ::build_database(settings(), directory, file_name, options);
+}
+
+void ImageMatcher::load_database(const QString &path, QList<FeatureMap> &database,
+                                 QString &message) const
+{
+    ::load_database(path, database, message, LoadOptions());
+}
+
+void ImageMatcher::load_database(const QString &path, QList<FeatureMap> &database, QString &message,
+                                 const LoadOptions &options) const
+{
+    ::load_database(path, database, message, options);
+}
+
+void ImageMatcher::compare_windows(const FeatureMap &database_map, const FeatureMap &pattern,
+                                   QList<MatchCandidate> &candidates) const
+{
+    ::compare_windows(database_map, pattern, candidates);
+}
+
+QString ImageMatcher::pick_best_name(const QList<MatchCandidate> &candidates) const
+{
+    return ::pick_best_name(candidates);
+}
+
+void ImageMatcher::search_database(const QList<FeatureMap> &patterns,
+                                   const QList<FeatureMap> &database, int &elapsed,
+                                   QString &found_name, float &rate)
+{
+    const SearchOutcome outcome = search_patterns(settings(), patterns, database);
+    if (outcome.status == SearchStatus::empty_database ||
+        outcome.status == SearchStatus::invalid_settings) {
+        return;
     }
+    if (!patterns.isEmpty()) {
+        fill_weights(); // rebuilt before every pattern
+    }
+    elapsed = static_cast<int>(outcome.elapsed_ms);
+    if (!outcome.picks.isEmpty()) {
+        found_name = outcome.picks.last().picked_name();
+    }
+    rate = outcome.rate;
 }

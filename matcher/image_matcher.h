@@ -1,25 +1,29 @@
 #pragma once
-// ImageMatcher: the computing object. It holds the window settings (radius a and step divisor c,
-// the window step being a / c) and the weight lists, and carries the operations on feature maps:
-// descriptor maps, database files, window comparison and database search.
+// ImageMatcher: the computing object of the window. It holds the window settings (radius a and
+// step divisor c, the window step being a / c) and the weight lists, and carries the operations
+// on feature maps under their established names. Each is a thin member over the free function
+// that does the work:
+//
+//   compute_descriptor_map  maps/descriptor.h        build_database   ft1/database_builder.h
+//   load_database           ft1/ft1_reader.h         compare_windows  search/window_compare.h
+//   pick_best_name          search/window_compare.h  search_database  search/database_search.h
 
-#include "matcher/feature_map.h"
+#include "maps/feature_map.h"
+#include "maps/window_settings.h"
+#include "search/match_candidate.h"
 
 #include <QList>
 #include <QString>
 
-#include <string>
-
 struct BuildOptions;
 struct LoadOptions;
-struct MatchCandidate;
 
 class ImageMatcher
 {
 public:
     // Writes "running\n" to the console.
     ImageMatcher(int radius_value, int step_divisor_value);
-    // The same without the console line, for front ends that print only their commands' lines.
+    // The same without the console line, for code that prints only its commands' lines.
     struct Quiet {
     };
     ImageMatcher(int radius_value, int step_divisor_value, Quiet);
@@ -29,29 +33,18 @@ public:
     int step_divisor;
     int radius;
 
-    // Settings give a window step radius / step_divisor of at least one pixel. Other settings
-    // (a radius of 0, a radius below the step divisor, a step divisor of 0) are refused by every
-    // command before it computes anything.
-    static bool settings_valid(int radius_value, int step_divisor_value);
-    bool settings_valid() const { return settings_valid(radius, step_divisor); }
-    static std::string invalid_settings_message(int radius_value, int step_divisor_value);
-    // Writes the refusal to the console and returns true when the settings are not valid.
-    static bool refuse_invalid_settings(int radius_value, int step_divisor_value);
-    bool refuse_invalid_settings() const { return refuse_invalid_settings(radius, step_divisor); }
+    WindowSettings settings() const { return {radius, step_divisor}; }
 
     // Both weight lists become [radius, radius - 1, ..., 1, 0].
     void fill_weights();
 
-    // Descriptor map of `source` with window half-width a and step a / step_divisor; `result`
-    // receives its own array, the sizes and the source's name. Needs weight lists of at least
-    // a + 1 entries. With settings that give no step, or too short weight lists, the result is an
-    // empty 0 x 0 map.
+    // Descriptor map of `source` with window half-width a, step a / step_divisor and the weight
+    // lists; `result` receives its own array, the sizes and the source's name. With settings that
+    // give no step, or weight lists shorter than a + 1, the result is an empty 0 x 0 map.
     void compute_descriptor_map(const FeatureMap &source, FeatureMap &result, int a) const;
 
-    // Writes the descriptor maps of the images of `directory` (in name order, case ignored) to
-    // "precomputed_databases/" + file_name, then the elapsed milliseconds and a tab to the
-    // console; "cannot open file for writing database" when the file cannot be created. An
-    // existing database is replaced only once the new one is complete. True when the file was
+    // Writes the descriptor maps of the images of `directory` to "precomputed_databases/" +
+    // file_name, then the elapsed milliseconds and a tab to the console. True when the file was
     // written.
     bool build_database(const QString &directory, const QString &file_name);
     bool build_database(const QString &directory, const QString &file_name,
@@ -59,7 +52,7 @@ public:
 
     // Appends the maps of the complete records of the ".ft1" file to `database` and sets
     // `message` to the summary; writes "file with precomputed db was not opened\n" instead
-    // when the file cannot be opened. Malformed lines are reported on the console.
+    // when the file cannot be opened.
     void load_database(const QString &path, QList<FeatureMap> &database, QString &message) const;
     void load_database(const QString &path, QList<FeatureMap> &database, QString &message,
                        const LoadOptions &options) const;

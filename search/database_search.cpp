@@ -1,9 +1,9 @@
 #include "search/database_search.h"
 
-#include "matcher/console.h"
-#include "matcher/image_matcher.h"
-#include "matcher/tick_clock.h"
-#include "search/window_search.h"
+#include "maps/descriptor.h"
+#include "search/best_window.h"
+#include "support/console.h"
+#include "support/tick_clock.h"
 
 #include <locale>
 #include <sstream>
@@ -18,30 +18,19 @@ std::string format_rate(float rate)
 
 namespace {
 
-PatternPick search_one(ImageMatcher &matcher, const FeatureMap &pattern,
+PatternPick search_one(const WindowSettings &settings, const FeatureMap &pattern,
                        const QList<FeatureMap> &database, int threads)
 {
-    matcher.fill_weights();
-    FeatureMap descriptor;
-    matcher.compute_descriptor_map(pattern, descriptor, matcher.radius);
-
     PatternPick pick;
     pick.pattern_name = pattern.name;
-    const BestWindow best = best_window(descriptor, database, threads);
-    if (best.exists) {
-        pick.has_candidate = true;
-        pick.picked_name = database[best.map].name;
-        pick.score = best.score;
-        pick.x = best.x;
-        pick.y = best.y;
-    }
-    pick.found = pattern.name == pick.picked_name;
+    pick.best = best_window(descriptor_map(pattern, settings), database, threads);
+    pick.found = pattern.name == pick.picked_name();
     return pick;
 }
 
 } // namespace
 
-SearchOutcome search_patterns(ImageMatcher &matcher, const QList<FeatureMap> &patterns,
+SearchOutcome search_patterns(const WindowSettings &settings, const QList<FeatureMap> &patterns,
                               const QList<FeatureMap> &database, const SearchOptions &options)
 {
     SearchOutcome outcome;
@@ -49,14 +38,14 @@ SearchOutcome search_patterns(ImageMatcher &matcher, const QList<FeatureMap> &pa
         console::write("database is empty, exiting...\n");
         return outcome;
     }
-    if (matcher.refuse_invalid_settings()) {
+    if (refuse_invalid(settings)) {
         outcome.status = SearchStatus::invalid_settings;
         return outcome;
     }
     const auto clock = options.clock ? options.clock : tick_ms;
     const std::uint32_t start = clock();
     for (const FeatureMap &pattern : patterns) {
-        outcome.picks.append(search_one(matcher, pattern, database, options.threads));
+        outcome.picks.append(search_one(settings, pattern, database, options.threads));
         outcome.found += outcome.picks.last().found ? 1 : 0;
         if (options.progress) {
             options.progress(outcome.picks.size(), patterns.size());

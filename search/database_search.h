@@ -1,29 +1,28 @@
 #pragma once
-// The database search: every pattern (a grey map) gets its descriptor map with the matcher's
+// The database search: every pattern (a grey map) gets its descriptor map with the given window
 // settings, is compared at every window position of every database map, and its best candidate
 // is picked. A pattern is found when the picked name equals its own name exactly. The search is
 // timed as a whole and ends with one console line: the average milliseconds per pattern, a tab,
 // and the success rate in percent.
 
-#include "matcher/feature_map.h"
+#include "maps/feature_map.h"
+#include "maps/window_settings.h"
+#include "search/match_candidate.h"
 
 #include <QList>
 #include <QString>
 
 #include <cstdint>
 #include <functional>
+#include <optional>
 #include <string>
-
-class ImageMatcher;
 
 struct PatternPick {
     QString pattern_name;
-    QString picked_name; // empty when no window of any map fits the pattern
-    bool has_candidate = false;
-    float score = 0; // of the picked candidate
-    int x = 0;
-    int y = 0;
+    std::optional<MatchCandidate> best; // nothing when no window of any map fits the pattern
     bool found = false;
+
+    QString picked_name() const { return best ? best->name : QString(); }
 };
 
 enum class SearchStatus {
@@ -49,10 +48,10 @@ struct SearchOptions {
 };
 
 // Searches every pattern in the database and writes the console lines of the search:
-// "database is empty, exiting...\n" for an empty database, the invalid-settings line for
-// settings that give no window step, "no patterns to search\n" for an empty pattern list, and
-// otherwise the summary line. Rebuilds the matcher's weight lists.
-SearchOutcome search_patterns(ImageMatcher &matcher, const QList<FeatureMap> &patterns,
+// "database is empty, exiting...\n" for an empty database, the refusal of settings that give no
+// window step, "no patterns to search\n" for an empty pattern list, and otherwise the summary
+// line.
+SearchOutcome search_patterns(const WindowSettings &settings, const QList<FeatureMap> &patterns,
                               const QList<FeatureMap> &database,
                               const SearchOptions &options = SearchOptions());
 

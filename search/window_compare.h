@@ -8,7 +8,7 @@
 // best candidate is the first one with the lowest score below 9999999; a score that is not a
 // number never wins.
 
-#include "matcher/feature_map.h"
+#include "maps/feature_map.h"
 #include "search/match_candidate.h"
 
 #include <QList>

@@ -1,8 +1,8 @@
 #pragma once
 // Helpers shared by the tests: console capture, temporary working directories, synthetic maps.
 
-#include "matcher/console.h"
-#include "matcher/feature_map.h"
+#include "maps/feature_map.h"
+#include "support/console.h"
 
 #include <QDir>
 #include <QFile>

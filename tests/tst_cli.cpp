@@ -4,6 +4,7 @@
 #include "test_support.h"
 #include "window_support.h"
 
+#include <QCryptographicHash>
 #include <QProcess>
 #include <QtTest>
 
@@ -65,6 +66,18 @@ void match_lines(const QString &text, const QStringList &patterns)
     }
 }
 
+QByteArray sha1(const QByteArray &bytes)
+{
+    return QCryptographicHash::hash(bytes, QCryptographicHash::Sha1).toHex();
+}
+
+// Milliseconds differ from run to run.
+QString without_times(QString text)
+{
+    return text.replace(QRegularExpression("(^|\n)\\d+\t"), "\\1T\t")
+        .replace(QRegularExpression("in \\d+ ms"), "in T ms");
+}
+
 } // namespace
 
 class TestCli : public QObject
@@ -80,33 +93,95 @@ private slots:
         QTest::newRow("unknown command")
             << QStringList{"frobnicate"} << "unknown command frobnicate";
         QTest::newRow("missing argument")
-            << QStringList{"build", "images"} << "wrong number of arguments for build";
+            << QStringList{"build", "images"} << "build takes IMAGE_DIR NAME";
         QTest::newRow("too many arguments")
-            << QStringList{"monster", "extra"} << "wrong number of arguments for monster";
+            << QStringList{"monster", "extra"} << "monster takes no arguments";
         QTest::newRow("number that does not parse")
-            << QStringList{"-r", "abc", "monster"} << "-r needs a whole number, not \"abc\"";
+            << QStringList{"-r", "abc", "monster"} << "--radius needs a whole number, not \"abc\"";
         QTest::newRow("option without its value")
-            << QStringList{"--radius"} << "--radius needs a value";
+            << QStringList{"--radius"} << "Missing value after '--radius'.";
         QTest::newRow("unknown option")
-            << QStringList{"--bogus", "1", "monster"} << "unknown option --bogus";
+            << QStringList{"--bogus", "1", "monster"} << "Unknown option 'bogus'.";
+        QTest::newRow("demo of no images")
+            << QStringList{"make-demo", "d", "0"}
+            << "make-demo needs a number of images of at least 1, not \"0\"";
     }
+    // One line naming the problem and where to look, nothing on standard output.
     void usage_errors()
     {
         QFETCH(QStringList, arguments);
         QFETCH(QString, message);
+        ScopedWorkdir dir;
         const Run run = cli(arguments);
         QCOMPARE(run.status, 2);
         QCOMPARE(run.out, QString());
-        QVERIFY2(run.err.startsWith("pictrace-cli: " + message + "\n"), qPrintable(run.err));
-        QVERIFY(run.err.contains("usage: pictrace-cli [options] COMMAND [ARGS]"));
+        QCOMPARE(run.err, "pictrace-cli: " + message + "\nsee pictrace-cli --help\n");
     }
 
-    void help()
+    void help_and_version_data()
     {
-        const Run run = cli({"--help"});
+        QTest::addColumn<QStringList>("arguments");
+        QTest::addColumn<QString>("start");
+        QTest::newRow("--help") << QStringList{"--help"} << "usage: pictrace-cli [options] COMMAND";
+        QTest::newRow("-h") << QStringList{"-h"} << "usage: pictrace-cli [options] COMMAND";
+        QTest::newRow("--version")
+            << QStringList{"--version"} << "pictrace-cli " PICTRACE_VERSION "\n";
+        QTest::newRow("-v") << QStringList{"-v"} << "pictrace-cli " PICTRACE_VERSION "\n";
+        QTest::newRow("help of a command")
+            << QStringList{"build", "--help"}
+            << "usage: pictrace-cli [options] build IMAGE_DIR NAME\n\nas Pre-process database";
+        QTest::newRow("help of a command, asked first")
+            << QStringList{"-h", "multi"} << "usage: pictrace-cli [options] multi DB.ft1...\n";
+        QTest::newRow("help wins over missing arguments")
+            << QStringList{"search", "-h"} << "usage: pictrace-cli [options] search PATTERN";
+    }
+    void help_and_version()
+    {
+        QFETCH(QStringList, arguments);
+        QFETCH(QString, start);
+        const Run run = cli(arguments);
         QCOMPARE(run.status, 0);
-        QVERIFY(run.out.startsWith("usage: pictrace-cli"));
-        QVERIFY(run.out.contains("build-sweep IMAGE_DIR"));
+        QCOMPARE(run.err, QString());
+        QVERIFY2(run.out.startsWith(start), qPrintable(run.out));
+        if (arguments.size() == 1 && arguments[0].startsWith("-h")) {
+            for (const char *command :
+                 {"build IMAGE_DIR NAME", "build-sweep IMAGE_DIR", "search PATTERN DB.ft1...",
+                  "multi DB.ft1...", "monster", "make-demo DIR [IMAGES]", "--report FILE"}) {
+                QVERIFY2(run.out.contains(command), command);
+            }
+        }
+    }
+
+    // Options before or after the command, joined to their values or not, and "--" ending the
+    // options, all give the same database.
+    void option_spellings_data()
+    {
+        QTest::addColumn<QStringList>("arguments");
+        QTest::addColumn<QString>("file");
+        QTest::newRow("before the command")
+            << QStringList{"-r", "10", "build", "database", "a"} << "a.ft1";
+        QTest::newRow("after the command")
+            << QStringList{"build", "database", "a", "-r", "10"} << "a.ft1";
+        QTest::newRow("between the arguments")
+            << QStringList{"build", "database", "--radius", "10", "a"} << "a.ft1";
+        QTest::newRow("joined short option")
+            << QStringList{"-r10", "build", "database", "a"} << "a.ft1";
+        QTest::newRow("long option with =")
+            << QStringList{"build", "--radius=10", "database", "a"} << "a.ft1";
+        QTest::newRow("name after --")
+            << QStringList{"-r", "10", "build", "--", "database", "-odd"} << "-odd.ft1";
+    }
+    void option_spellings()
+    {
+        QFETCH(QStringList, arguments);
+        QFETCH(QString, file);
+        Workspace w;
+        QCOMPARE(cli({"-r", "10", "build", "database", "reference"}).status, 0);
+        const Run run = cli(arguments);
+        QCOMPARE(run.status, 0);
+        match_lines(run.out, {"\\d+\tDatabase pre-processing done"});
+        QCOMPARE(file_bytes("precomputed_databases/" + file),
+                 file_bytes("precomputed_databases/reference.ft1"));
     }
 
     // The front end and the window write the same database for the same folder and settings.
@@ -247,21 +322,85 @@ private slots:
         QVERIFY(report.contains("\n150\towl.png\towl\t"));
     }
 
-    void demo_workspace_is_deterministic()
+    // The demo workspace, its databases, the sweep's rates and the report are the same on every
+    // machine and stay the same from one version to the next: these digests were taken from the
+    // first release's outputs.
+    void demo_workspace_outputs_stay_the_same()
     {
         ScopedWorkdir dir;
-        QCOMPARE(cli({"make-demo", "one", "2"}).status, 0);
-        QCOMPARE(cli({"make-demo", "two", "2"}).status, 0);
-        for (const char *file : {"database/img000.png", "patterns/img001.crop.png",
-                                 "precomputed_databases/db3_ft1_20.ft1"}) {
-            const QByteArray one = file_bytes(QString("one/") + file);
-            QVERIFY2(!one.isEmpty(), file);
-            QCOMPARE(one, file_bytes(QString("two/") + file));
+        QCOMPARE(cli({"make-demo", "ws", "6"}).status, 0);
+        const QList<QPair<QString, QByteArray>> databases = {
+            {"db3_ft1_20.ft1", "7a1dd820c23ebe6f5ed41ebc5ad5220c7f490ffd"},
+            {"db3_ft1_90.ft1", "94b9e078ddc85bf125f86b63fc8d29ff100a9c2a"},
+            {"db3_ft1_150.ft1", "32016a937d6c501fbcd36efc9ca6b475e9546b46"}};
+        for (const auto &database : databases) {
+            QCOMPARE(sha1(file_bytes("ws/precomputed_databases/" + database.first)),
+                     database.second);
         }
-        QCOMPARE(QDir("one/precomputed_databases").entryList(QDir::Files).size(), 14);
-        const QImage image("one/database/img001.png");
+        const QImage image("ws/database/img001.png");
         QVERIFY(image.width() >= 400 && image.width() <= 1200);
-        QVERIFY(image.height() >= 400 && image.height() <= 1200);
+
+        const Run run = cli({"-C", "ws", "--report", "sweep.tsv", "monster"});
+        QCOMPARE(run.status, 0);
+        QStringList rates;
+        for (const QString &line : run.out.split('\n', Qt::SkipEmptyParts)) {
+            const QStringList fields = line.split('\t');
+            rates << (fields.size() == 3 ? fields[0] + " " + fields[2] : line);
+        }
+        QCOMPARE(rates.join(", "),
+                 QString("20 100, 30 100, 40 100, 50 100, 60 100, 70 100, 80 100, 90 100, "
+                         "100 83.3333, 110 66.6667, 120 66.6667, 130 50, 140 66.6667, "
+                         "150 66.6667, Success rate: 66.6667 %"));
+        // The report's first eight columns.
+        QStringList columns;
+        for (const QString &line : QString::fromUtf8(file_bytes("sweep.tsv")).split('\n')) {
+            columns << line.section('\t', 0, 7);
+        }
+        QCOMPARE(sha1(columns.join('\n').toUtf8()),
+                 QByteArray("2b4648089d8271d9405022c002ab5057c0f181ab"));
+    }
+
+    // The front end prints what the window's commands print, then the text the window shows.
+    void window_and_front_end_print_the_same_lines()
+    {
+        Workspace w;
+        QCOMPARE(cli({"-r", "10", "build", "database", "three"}).status, 0);
+        const QString database = "precomputed_databases/three.ft1";
+        const Run search = cli({"-r", "10", "search", "patterns/cat.crop.png", database});
+        const Run multi = cli({"-r", "10", "multi", database});
+
+        auto script = std::make_shared<DialogScript>();
+        std::unique_ptr<MainWindow> made;
+        {
+            ConsoleCapture quiet; // "running"
+            made = std::make_unique<MainWindow>();
+        }
+        MainWindow &window = *made;
+        DialogScript::install(window, script);
+        widget<QSpinBox>(window, "spinBox_h")->setValue(10);
+        QString expected_search;
+        {
+            ConsoleCapture console;
+            script->files << database;
+            run_command(window, "read_database");
+            QTRY_VERIFY(!window.job_running());
+            expected_search = console.text() + label_text(window, "label_out") + "\n";
+        }
+        const QString load_lines = expected_search;
+        {
+            ConsoleCapture console;
+            script->files << "patterns/cat.crop.png";
+            run_command(window, "search_in_db");
+            expected_search += console.text() + label_text(window, "label_out") + "\n";
+        }
+        QString expected_multi = load_lines;
+        {
+            ConsoleCapture console;
+            run_command(window, "multi_search_in_db");
+            expected_multi += console.text() + label_text(window, "label_out") + "\n";
+        }
+        QCOMPARE(without_times(search.out), without_times(expected_search));
+        QCOMPARE(without_times(multi.out), without_times(expected_multi));
     }
 };
 

@@ -1,7 +1,7 @@
 // Building ".ft1" databases from folders of images.
 
-#include "matcher/database_builder.h"
-#include "matcher/grey_map.h"
+#include "ft1/database_builder.h"
+#include "maps/grey_map.h"
 #include "matcher/image_matcher.h"
 #include "reference/reference_build.h"
 #include "reference/reference_descriptor.h"

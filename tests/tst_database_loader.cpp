@@ -1,6 +1,6 @@
 // Reading ".ft1" databases back, well-formed and malformed.
 
-#include "matcher/ft1_reader.h"
+#include "ft1/ft1_reader.h"
 #include "matcher/image_matcher.h"
 #include "reference/reference_ft1.h"
 #include "test_support.h"
@@ -252,7 +252,7 @@ private slots:
         compare_with_reference("precomputed_databases/back.ft1");
     }
 
-    // Random well-formed files with every spelling of numbers the toolkit accepts: the same
+    // Random well-formed files with every spelling of numbers Qt accepts: the same
     // maps as the step-by-step reading with readLine, split and toFloat.
     void random_files_match_the_reference_reading()
     {

@@ -115,15 +115,17 @@ private slots:
         ConsoleCapture console;
         SearchOptions options;
         options.clock = readings(clock);
-        const SearchOutcome outcome = search_patterns(f.matcher, patterns, f.database, options);
+        const SearchOutcome outcome =
+            search_patterns(f.matcher.settings(), patterns, f.database, options);
         QCOMPARE(console.text(), line);
         QCOMPARE(outcome.rate, rate);
-        QCOMPARE(outcome.picks.last().picked_name, last_pick);
+        QCOMPARE(outcome.picks.last().picked_name(), last_pick);
         for (int k = 0; k < names.size(); ++k) {
             // A grid-aligned crop matches its source exactly at its offset.
-            QCOMPARE(outcome.picks[k].score, 0.f);
-            QCOMPARE(outcome.picks[k].x, 2);
-            QCOMPARE(outcome.picks[k].y, 3);
+            QVERIFY(outcome.picks[k].best);
+            QCOMPARE(outcome.picks[k].best->score, 0.f);
+            QCOMPARE(outcome.picks[k].best->x, 2);
+            QCOMPARE(outcome.picks[k].best->y, 3);
         }
     }
 
@@ -148,7 +150,10 @@ private slots:
         Fixture f;
         f.matcher.radius = 3;
         ConsoleCapture console;
-        search_patterns(f.matcher, {f.pattern_of(0, "cat")}, f.database);
+        int elapsed = 0;
+        QString name;
+        float rate = 0;
+        f.matcher.search_database({f.pattern_of(0, "cat")}, f.database, elapsed, name, rate);
         QCOMPARE(f.matcher.weights_x, (QList<float>{3, 2, 1, 0}));
         QCOMPARE(f.matcher.weights_y, (QList<float>{3, 2, 1, 0}));
     }
@@ -166,10 +171,10 @@ private slots:
         QFETCH(bool, found);
         Fixture f;
         ConsoleCapture console;
-        const SearchOutcome outcome =
-            search_patterns(f.matcher, {crop(f.images[1], 0, 0, 3, 3, name)}, f.database);
-        QCOMPARE(outcome.picks[0].picked_name, QString("cat"));
-        QCOMPARE(outcome.picks[0].score, 0.f);
+        const SearchOutcome outcome = search_patterns(
+            f.matcher.settings(), {crop(f.images[1], 0, 0, 3, 3, name)}, f.database);
+        QCOMPARE(outcome.picks[0].picked_name(), QString("cat"));
+        QCOMPARE(outcome.picks[0].best->score, 0.f);
         QCOMPARE(outcome.picks[0].found, found);
     }
 
@@ -191,9 +196,9 @@ private slots:
     {
         Fixture f;
         ConsoleCapture console;
-        const SearchOutcome outcome =
-            search_patterns(f.matcher, {FeatureMap::allocate(60, 60, QString())}, f.database);
-        QVERIFY(!outcome.picks[0].has_candidate);
+        const SearchOutcome outcome = search_patterns(
+            f.matcher.settings(), {FeatureMap::allocate(60, 60, QString())}, f.database);
+        QVERIFY(!outcome.picks[0].best);
         QVERIFY(outcome.picks[0].found); // both names are empty
         QCOMPARE(outcome.rate, 100.f);
     }

@@ -1,6 +1,6 @@
 // The matcher's settings, weight lists and descriptor maps.
 
-#include "matcher/descriptor.h"
+#include "maps/descriptor.h"
 #include "matcher/image_matcher.h"
 #include "reference/reference_descriptor.h"
 #include "test_support.h"
@@ -91,9 +91,10 @@ private slots:
         QFETCH(int, radius);
         QFETCH(int, step_divisor);
         QFETCH(bool, valid);
-        QCOMPARE(ImageMatcher::settings_valid(radius, step_divisor), valid);
+        const WindowSettings settings{radius, step_divisor};
+        QCOMPARE(settings.valid(), valid);
         ConsoleCapture console;
-        QCOMPARE(ImageMatcher::refuse_invalid_settings(radius, step_divisor), !valid);
+        QCOMPARE(refuse_invalid(settings), !valid);
         const QString expected = valid ? QString()
                                        : QString("invalid window settings: radius %1, step "
                                                  "divisor %2\n")

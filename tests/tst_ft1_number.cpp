@@ -1,6 +1,6 @@
-// The number text of database files against the toolkit's stream output and toFloat.
+// The number text of database files against Qt's stream output and toFloat.
 
-#include "matcher/ft1_number.h"
+#include "ft1/ft1_number.h"
 #include "reference/reference_ft1.h"
 #include "test_support.h"
 

@@ -1,6 +1,6 @@
 // Grey maps of image files and of images as loaded.
 
-#include "matcher/grey_map.h"
+#include "maps/grey_map.h"
 #include "test_support.h"
 
 #include <QImage>

@@ -2,9 +2,10 @@
 // the number of threads.
 
 #include "matcher/image_matcher.h"
-#include "reference/reference_search.h"
+#include "search/best_window.h"
 #include "search/database_search.h"
-#include "search/window_search.h"
+#include "search/score_kernels.h"
+#include "search/window_compare.h"
 #include "test_support.h"
 
 #include <QtTest>
@@ -77,16 +78,33 @@ Expected literal_pick(const FeatureMap &pattern, const QList<FeatureMap> &databa
     QList<int> map_of;
     for (int m = 0; m < database.size(); ++m) {
         const int before = candidates.size();
-        reference::compare_windows(database[m], pattern, candidates);
+        compare_windows(database[m], pattern, candidates);
         for (int k = before; k < candidates.size(); ++k) {
             map_of.append(m);
         }
     }
-    const int best = reference::pick_best_index(candidates);
+    const int best = pick_best_index(candidates);
     if (best < 0) {
         return {};
     }
     return {map_of[best], candidates[best].x, candidates[best].y, candidates[best].score};
+}
+
+struct Found {
+    bool exists = false;
+    int map = -1;
+    int x = 0;
+    int y = 0;
+    float score = 0;
+};
+
+Found fast_pick(const FeatureMap &pattern, const QList<FeatureMap> &database, int threads)
+{
+    const std::optional<MatchCandidate> best = best_window(pattern, database, threads);
+    if (!best) {
+        return {};
+    }
+    return {true, best->map, best->x, best->y, best->score};
 }
 
 bool same_score(float a, float b)
@@ -124,7 +142,7 @@ private slots:
                 random_map(values, pattern_side(rng), pattern_side(rng), "p");
             const Expected expected = literal_pick(pattern, database);
             for (int threads : {1, 2, 5}) {
-                const BestWindow found = best_window(pattern, database, threads);
+                const Found found = fast_pick(pattern, database, threads);
                 const QString where = QString("round %1, %2 threads, pattern %3 x %4")
                                           .arg(round)
                                           .arg(threads)
@@ -178,7 +196,7 @@ private slots:
             }
             const Expected expected = literal_pick(pattern, database);
             for (int threads : {1, 3}) {
-                const BestWindow found = best_window(pattern, database, threads);
+                const Found found = fast_pick(pattern, database, threads);
                 QCOMPARE(found.map, expected.map);
                 QCOMPARE(found.x, expected.x);
                 QCOMPARE(found.y, expected.y);
@@ -210,7 +228,7 @@ private slots:
         QFETCH(QList<FeatureMap>, database);
         QFETCH(FeatureMap, pattern);
         QFETCH(int, map);
-        const BestWindow found = best_window(pattern, database, 2);
+        const Found found = fast_pick(pattern, database, 2);
         QCOMPARE(found.exists, map >= 0);
         if (map >= 0) {
             QCOMPARE(found.map, map);
@@ -255,7 +273,7 @@ private slots:
         const FeatureMap pattern = FeatureMap::allocate(6, 6, "p");
         QCOMPARE(literal_pick(pattern, database).map, map);
         for (int threads : {1, 2}) {
-            const BestWindow found = best_window(pattern, database, threads);
+            const Found found = fast_pick(pattern, database, threads);
             QCOMPARE(found.map, map);
             QCOMPARE(found.score, score);
         }
@@ -301,14 +319,17 @@ private slots:
             ConsoleCapture console;
             SearchOptions options;
             options.threads = threads;
-            const SearchOutcome outcome = search_patterns(matcher, patterns, database, options);
+            const SearchOutcome outcome =
+                search_patterns(matcher.settings(), patterns, database, options);
             QCOMPARE(outcome.found, expected_found);
             QCOMPARE(outcome.rate, float(double(expected_found) / 12 * 100));
             for (int k = 0; k < 12; ++k) {
-                QCOMPARE(outcome.picks[k].picked_name, database[expected[k].map].name);
-                QCOMPARE(outcome.picks[k].x, expected[k].x);
-                QCOMPARE(outcome.picks[k].y, expected[k].y);
-                QVERIFY(same_score(outcome.picks[k].score, expected[k].score));
+                const MatchCandidate &best = *outcome.picks[k].best;
+                QCOMPARE(best.name, database[expected[k].map].name);
+                QCOMPARE(best.map, expected[k].map);
+                QCOMPARE(best.x, expected[k].x);
+                QCOMPARE(best.y, expected[k].y);
+                QVERIFY(same_score(best.score, expected[k].score));
             }
         }
     }

@@ -3,7 +3,7 @@
 // every sample of every window, in the loop order that fixes the rounding, the sums in long
 // double, i*i rounded to a float.
 
-#include "matcher/feature_map.h"
+#include "maps/feature_map.h"
 
 #include <QList>
 

@@ -1,8 +1,8 @@
 #pragma once
-// The ".ft1" text as the toolkit's own stream and string conversions make and read it: the
+// The ".ft1" text as Qt's own stream and string conversions make and read it: the
 // references for the faster writer and reader.
 
-#include "matcher/feature_map.h"
+#include "maps/feature_map.h"
 
 #include <QFile>
 #include <QList>

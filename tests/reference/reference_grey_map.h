@@ -2,7 +2,7 @@
 // The grey map of an image file written out literally: load, convert to 32-bit ARGB, and
 // QImage::pixel for every pixel, column by column.
 
-#include "matcher/feature_map.h"
+#include "maps/feature_map.h"
 
 #include <QImage>
 #include <QString>

@@ -1,4 +1,4 @@
-#include "matcher/grey_map.h"
+#include "maps/grey_map.h"
 
 #include <QImage>
 #include <QString>

@@ -1,6 +1,6 @@
-#include "matcher/ft1_writer.h"
+#include "ft1/ft1_writer.h"
 
-#include "matcher/ft1_number.h"
+#include "ft1/ft1_number.h"
 
 #include <QTextCodec>
 

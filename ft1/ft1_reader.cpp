@@ -1,8 +1,7 @@
-#include "matcher/ft1_reader.h"
+#include "ft1/ft1_reader.h"
 
-#include "matcher/console.h"
-#include "matcher/ft1_number.h"
-#include "matcher/image_matcher.h"
+#include "ft1/ft1_number.h"
+#include "support/console.h"
 
 #include <QFile>
 #include <QFileInfo>
@@ -357,14 +356,8 @@ Ft1Contents read_ft1(const QString &path, const LoadOptions &options)
     return contents;
 }
 
-void ImageMatcher::load_database(const QString &path, QList<FeatureMap> &database,
-                                 QString &message) const
-{
-    load_database(path, database, message, LoadOptions());
-}
-
-void ImageMatcher::load_database(const QString &path, QList<FeatureMap> &database, QString &message,
-                                 const LoadOptions &options) const
+void load_database(const QString &path, QList<FeatureMap> &database, QString &message,
+                   const LoadOptions &options)
 {
     const Ft1Contents contents = read_ft1(path, options);
     if (!contents.opened) {

@@ -1,4 +1,4 @@
-#include "evaluation/synthetic_images.h"
+#include "demo/synthetic_images.h"
 
 #include <QDir>
 #include <QPainter>

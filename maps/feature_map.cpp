@@ -1,4 +1,4 @@
-#include "matcher/feature_map.h"
+#include "maps/feature_map.h"
 
 FeatureMap FeatureMap::allocate(int width, int height, const QString &name)
 {

@@ -1,13 +1,11 @@
-// The database builder of the matcher.
+#include "ft1/database_builder.h"
 
-#include "matcher/database_builder.h"
-
-#include "matcher/console.h"
-#include "matcher/ft1_writer.h"
-#include "matcher/grey_map.h"
-#include "matcher/image_matcher.h"
-#include "matcher/parallel.h"
-#include "matcher/tick_clock.h"
+#include "ft1/ft1_writer.h"
+#include "maps/descriptor.h"
+#include "maps/grey_map.h"
+#include "support/console.h"
+#include "support/threads.h"
+#include "support/tick_clock.h"
 
 #include <QDir>
 #include <QFileInfo>
@@ -27,7 +25,7 @@ struct PreparedRecord {
     QString skipped;
 };
 
-PreparedRecord prepare_record(const ImageMatcher &matcher, const QString &directory,
+PreparedRecord prepare_record(const WindowSettings &settings, const QString &directory,
                               const QFileInfo &file)
 {
     PreparedRecord record;
@@ -41,8 +39,7 @@ PreparedRecord prepare_record(const ImageMatcher &matcher, const QString &direct
         record.skipped = QString("skipped %1: %2\n").arg(file.fileName(), problem);
         return record;
     }
-    FeatureMap descriptor;
-    matcher.compute_descriptor_map(*grey, descriptor, matcher.radius);
+    const FeatureMap descriptor = descriptor_map(*grey, settings);
     append_ft1_record(record.text, encode_ft1_name(grey->name), grey->width, grey->height,
                       descriptor);
     return record;
@@ -62,8 +59,8 @@ bool write_out(QSaveFile &file, QByteArray &buffer, bool force)
 
 } // namespace
 
-bool ImageMatcher::build_database(const QString &directory, const QString &file_name,
-                                  const BuildOptions &options)
+bool build_database(const WindowSettings &settings, const QString &directory,
+                    const QString &file_name, const BuildOptions &options)
 {
     const std::uint32_t start = tick_ms();
     const QString path = database_directory() + file_name;
@@ -74,8 +71,6 @@ bool ImageMatcher::build_database(const QString &directory, const QString &file_
         console::write("cannot open file for writing database");
         return false;
     }
-    fill_weights();
-
     QDir listing(directory);
     listing.setFilter(QDir::Files | QDir::NoDotAndDotDot);
     const QFileInfoList files = listing.entryInfoList();
@@ -85,7 +80,7 @@ bool ImageMatcher::build_database(const QString &directory, const QString &file_
     bool written = true;
     ordered_parallel<PreparedRecord>(
         files.size(), thread_count(options.threads),
-        [&](int k) { return prepare_record(*this, directory, files[k]); },
+        [&](int k) { return prepare_record(settings, directory, files[k]); },
         [&](int k, PreparedRecord &record) {
             if (!record.skipped.isEmpty()) {
                 console::write(record.skipped);
@@ -105,9 +100,4 @@ bool ImageMatcher::build_database(const QString &directory, const QString &file_
     }
     console::write(std::to_string(ticks_between(start, tick_ms())) + "\t");
     return true;
-}
-
-bool ImageMatcher::build_database(const QString &directory, const QString &file_name)
-{
-    return build_database(directory, file_name, BuildOptions());
 }

@@ -1,8 +1,8 @@
 #pragma once
 // Grey maps: one float per pixel holding the pixel's grey level (11 R + 16 G + 5 B) / 32 with
-// the remainder dropped (the toolkit's qGray), a whole number from 0 to 255. Alpha is ignored.
+// the remainder dropped (Qt's qGray), a whole number from 0 to 255. Alpha is ignored.
 
-#include "matcher/feature_map.h"
+#include "maps/feature_map.h"
 
 #include <optional>
 

@@ -6,7 +6,10 @@
 // wx[|i|] * wy[|j|]: Sxv / Sxx + Syv / Syy. The four sums and both quotients are formed in long
 // double and rounded to float only when stored.
 
-#include "matcher/feature_map.h"
+#include "maps/feature_map.h"
+#include "maps/window_settings.h"
+
+#include <vector>
 
 // Number of window centres along one side: ceil((extent - 2a) / s), the quotient rounded to a
 // float first. Zero or negative when the source is too small for one window.
@@ -32,3 +35,16 @@ void descriptor_values_literal(const FeatureMap &source, FeatureMap &result, int
 bool descriptor_sums_exact(int a);
 bool descriptor_values_exact(const FeatureMap &source, FeatureMap &result, int a, int step,
                              const float *wx, const float *wy);
+
+// The window weights [a, a - 1, ..., 1, 0]: the weight of an offset of +k or -k.
+std::vector<float> window_weights(int a);
+
+// The descriptor map of `source` with window half-width a, step a / step_divisor and the given
+// weights (at least a + 1 of each): the fast exact path where it applies, the literal loop
+// elsewhere. The map carries the computed sizes and the source's name; settings that give no
+// step give an empty 0 x 0 map.
+FeatureMap descriptor_map(const FeatureMap &source, int a, int step_divisor, const float *wx,
+                          const float *wy);
+
+// The same with the window weights of the settings' radius.
+FeatureMap descriptor_map(const FeatureMap &source, const WindowSettings &settings);

@@ -1,4 +1,4 @@
-#include "matcher/console.h"
+#include "support/console.h"
 
 #include <iostream>
 #include <mutex>

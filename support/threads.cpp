@@ -1,4 +1,4 @@
-#include "matcher/parallel.h"
+#include "support/threads.h"
 
 #include <QThread>
 

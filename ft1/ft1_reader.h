@@ -8,7 +8,7 @@
 // the rest of the file cannot hold allocates nothing, and every malformed line is reported with
 // the file name and line number. Well-formed records around a broken one still load.
 
-#include "matcher/feature_map.h"
+#include "maps/feature_map.h"
 
 #include <QList>
 #include <QString>
@@ -32,3 +32,9 @@ Ft1Contents read_ft1(const QString &path, const LoadOptions &options = LoadOptio
 
 // "From opened database file restored N images".
 QString ft1_summary(int header_lines);
+
+// Appends the maps of the complete records of the ".ft1" file to `database`, writes every
+// malformed line to the console and sets `message` to the summary; writes "file with
+// precomputed db was not opened\n" instead, leaving both alone, when the file cannot be opened.
+void load_database(const QString &path, QList<FeatureMap> &database, QString &message,
+                   const LoadOptions &options = LoadOptions());

@@ -4,7 +4,7 @@
 // with each value followed by ";" (empty lines when the map has no columns), and the line
 // "EOR". Text is in the system locale's encoding; lines end with "\n".
 
-#include "matcher/feature_map.h"
+#include "maps/feature_map.h"
 
 #include <QByteArray>
 #include <QString>

@@ -1,4 +1,4 @@
-#include "matcher/descriptor.h"
+#include "maps/descriptor.h"
 
 #include <algorithm>
 #include <array>
@@ -242,4 +242,39 @@ bool descriptor_values_exact(const FeatureMap &source, FeatureMap &result, int a
         }
     }
     return true;
+}
+
+std::vector<float> window_weights(int a)
+{
+    std::vector<float> weights;
+    for (int k = 0; k <= a; ++k) {
+        weights.push_back(static_cast<float>(a - k));
+    }
+    return weights;
+}
+
+FeatureMap descriptor_map(const FeatureMap &source, int a, int step_divisor, const float *wx,
+                          const float *wy)
+{
+    if (!WindowSettings{a, step_divisor}.valid()) {
+        return FeatureMap::allocate(0, 0, source.name);
+    }
+    const int step = a / step_divisor;
+    FeatureMap result =
+        FeatureMap::allocate(descriptor_extent(source.width, a, step),
+                             descriptor_extent(source.height, a, step), source.name);
+    if (!descriptor_values_exact(source, result, a, step, wx, wy)) {
+        descriptor_values_literal(source, result, a, step, wx, wy);
+    }
+    return result;
+}
+
+FeatureMap descriptor_map(const FeatureMap &source, const WindowSettings &settings)
+{
+    if (!settings.valid()) {
+        return FeatureMap::allocate(0, 0, source.name);
+    }
+    const std::vector<float> weights = window_weights(settings.radius);
+    return descriptor_map(source, settings.radius, settings.step_divisor, weights.data(),
+                          weights.data());
 }

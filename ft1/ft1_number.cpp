@@ -1,4 +1,4 @@
-#include "matcher/ft1_number.h"
+#include "ft1/ft1_number.h"
 
 #include <QString>
 
@@ -11,7 +11,7 @@
 namespace {
 
 // Six significant digits of |value| as an integer 100000..999999 and the decimal exponent of
-// the first digit, rounded as the toolkit rounds: to nearest, exact ties away from zero.
+// the first digit, rounded as Qt rounds: to nearest, exact ties away from zero.
 struct Digits {
     std::uint32_t digits;
     int exponent;
@@ -259,7 +259,7 @@ constexpr double exact_powers_of_ten[] = {1e0,  1e1,  1e2,  1e3,  1e4,  1e5,  1e
                                           1e8,  1e9,  1e10, 1e11, 1e12, 1e13, 1e14, 1e15,
                                           1e16, 1e17, 1e18, 1e19, 1e20, 1e21, 1e22};
 
-float parse_with_toolkit(const char *begin, const char *end, bool *ok)
+float parse_with_qt(const char *begin, const char *end, bool *ok)
 {
     const QString text = QString::fromUtf8(begin, static_cast<int>(end - begin));
     return text.toFloat(ok);
@@ -316,12 +316,12 @@ float parse_ft1_value(const char *begin, const char *end, bool *ok)
                                      ? static_cast<double>(mantissa) * exact_powers_of_ten[scale]
                                      : static_cast<double>(mantissa) / exact_powers_of_ten[-scale];
         // Between 1e-22 and 1e37: the float range holds it, so narrowing neither overflows
-        // nor underflows to zero, the two cases the toolkit rejects.
+        // nor underflows to zero, the two cases Qt rejects.
         const auto narrowed = static_cast<float>(magnitude);
         if (ok) {
             *ok = true;
         }
         return negative ? -narrowed : narrowed;
     }
-    return parse_with_toolkit(begin, end, ok);
+    return parse_with_qt(begin, end, ok);
 }

@@ -1,4 +1,4 @@
-#include "matcher/tick_clock.h"
+#include "support/tick_clock.h"
 
 #include <chrono>
 

@@ -1,0 +1,37 @@
+#pragma once
+// The commands of pictrace-cli. Each does what the window's command of the same purpose does,
+// through the same core command, and prints after it the text the window would show as its
+// result, on a line of its own. Each returns the process's exit status.
+
+#include "maps/window_settings.h"
+
+#include <QString>
+#include <QStringList>
+
+#include <stdexcept>
+
+enum ExitStatus { exit_ran = 0, exit_unusable_input = 1, exit_usage_error = 2 };
+
+struct CliOptions {
+    WindowSettings settings;
+    QString report; // absolute path, or empty
+};
+
+// A usage problem found while a command reads its arguments.
+class UsageError : public std::runtime_error
+{
+public:
+    explicit UsageError(const QString &text)
+        : std::runtime_error(text.toStdString())
+    {}
+};
+
+// "pictrace-cli: " + text, on standard error.
+void print_failure(const QString &text);
+
+int run_build(const CliOptions &options, const QStringList &args);
+int run_build_sweep(const CliOptions &options, const QStringList &args);
+int run_search(const CliOptions &options, const QStringList &args);
+int run_multi(const CliOptions &options, const QStringList &args);
+int run_monster(const CliOptions &options, const QStringList &args);
+int run_make_demo(const CliOptions &options, const QStringList &args);

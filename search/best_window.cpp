@@ -1,0 +1,275 @@
+#include "search/best_window.h"
+
+#include "search/score_kernels.h"
+#include "search/window_bounds.h"
+#include "search/window_compare.h"
+#include "support/threads.h"
+
+#include <algorithm>
+#include <atomic>
+#include <cmath>
+#include <limits>
+#include <vector>
+
+namespace {
+
+constexpr double infinity = std::numeric_limits<double>::infinity();
+
+// The best score found so far by any thread.
+class SharedBound
+{
+public:
+    float get() const { return m_value.load(std::memory_order_relaxed); }
+    void lower(float score)
+    {
+        float current = get();
+        while (score < current &&
+               !m_value.compare_exchange_weak(current, score, std::memory_order_relaxed)) {
+        }
+    }
+
+private:
+    std::atomic<float> m_value{no_best_score};
+};
+
+// The first-minimum window of one map among the windows scored, in candidate order.
+struct MapBest {
+    float score = no_best_score;
+    int x = 0;
+    int y = 0;
+
+    void consider(float candidate, int cx, int cy)
+    {
+        if (candidate < score || (candidate == score && (cx < x || (cx == x && cy < y)))) {
+            score = candidate;
+            x = cx;
+            y = cy;
+        }
+    }
+};
+
+bool has_windows(const FeatureMap &map, const FeatureMap &pattern)
+{
+    if (map.width <= 0 || map.height <= 0) {
+        return false;
+    }
+    const int last_x = pattern.width > 0 ? map.width - pattern.width : map.width - 1;
+    const int last_y = pattern.height > 0 ? map.height - pattern.height : map.height - 1;
+    return last_x >= 0 && last_y >= 0;
+}
+
+// The cells a map is scanned in. The kernels read eight window positions at once, so a map with
+// fewer positions per row is scanned through a copy padded with zeros to eight; positions
+// beyond the last one are never wanted.
+struct ScanMap {
+    FeatureMap cells;
+    int last_x;
+    int last_y;
+
+    ScanMap(const FeatureMap &map, const FeatureMap &pattern)
+        : cells(map)
+        , last_x(map.width - pattern.width)
+        , last_y(map.height - pattern.height)
+    {
+        if (last_x + 1 < kernel_lanes) {
+            cells = FeatureMap::allocate(pattern.width + kernel_lanes - 1, map.height, map.name);
+            for (int y = 0; y < map.height; ++y) {
+                std::copy_n(map.data() + qint64(y) * map.width, map.width,
+                            cells.data() + qint64(y) * cells.width);
+            }
+        }
+    }
+
+    // Calls block(x, positions) for blocks of eight positions x .. x + 7 that together cover
+    // 0 .. last_x, of which the first `positions` exist. In a wide row the last block is moved
+    // back to end at last_x; scoring a window twice changes nothing.
+    template <typename Block> void for_each_block(Block block) const
+    {
+        if (last_x + 1 < kernel_lanes) {
+            block(0, last_x + 1);
+            return;
+        }
+        for (int x = 0;; x += kernel_lanes) {
+            if (x + kernel_lanes - 1 >= last_x) {
+                block(last_x - (kernel_lanes - 1), kernel_lanes);
+                return;
+            }
+            block(x, kernel_lanes);
+        }
+    }
+};
+
+// The window with the smallest lower bound of one map.
+struct Seed {
+    bool usable = false;
+    int x = 0;
+    int y = 0;
+    double bound = infinity;
+};
+
+class Search
+{
+public:
+    explicit Search(const FeatureMap &pattern)
+        : m_pattern(pattern)
+        , m_sums(pattern)
+        , m_kernels(score_kernels())
+    {}
+
+    Seed find_seed(const FeatureMap &map) const
+    {
+        const ScanMap scan(map, m_pattern);
+        const MapBounds bounds(scan.cells, m_pattern, m_sums);
+        Seed seed;
+        if (!bounds.usable()) {
+            return seed;
+        }
+        seed.usable = true;
+        for (int y = 0; y <= scan.last_y; ++y) {
+            scan.for_each_block([&](int x, int positions) {
+                double lower[kernel_lanes];
+                bounds.bounds_at(m_kernels, m_sums, x, y, lower);
+                for (int lane = 0; lane < positions; ++lane) {
+                    if (lower[lane] < seed.bound) {
+                        seed = {true, x + lane, y, lower[lane]};
+                    }
+                }
+            });
+        }
+        return seed;
+    }
+
+    void scan_map(const FeatureMap &map, MapBest &best)
+    {
+        const ScanMap scan(map, m_pattern);
+        const MapBounds bounds(scan.cells, m_pattern, m_sums);
+        const int width = scan.cells.width;
+        const float *p = m_pattern.data();
+        const int pw = m_pattern.width;
+        const int ph = m_pattern.height;
+        for (int y = 0; y <= scan.last_y; ++y) {
+            const float *row = scan.cells.data() + qint64(y) * width;
+            double threshold = drop_threshold(std::min(m_bound.get(), best.score));
+            scan.for_each_block([&](int x, int positions) {
+                bool dropped[kernel_lanes];
+                bool any_wanted = false;
+                double lower[kernel_lanes];
+                const double limit = bounds.bound_limit(threshold, m_sums.cells);
+                if (bounds.usable()) {
+                    bounds.bounds_at(m_kernels, m_sums, x, y, lower);
+                }
+                for (int lane = 0; lane < kernel_lanes; ++lane) {
+                    dropped[lane] = lane >= positions || (bounds.usable() && lower[lane] > limit);
+                    any_wanted |= !dropped[lane];
+                }
+                if (!any_wanted) {
+                    return;
+                }
+                float scores[kernel_lanes];
+                bool kept[kernel_lanes];
+                m_kernels.score_eight(row + x, width, p, pw, ph, threshold, dropped, scores, kept);
+                for (int lane = 0; lane < kernel_lanes; ++lane) {
+                    if (kept[lane]) {
+                        best.consider(scores[lane], x + lane, y);
+                    }
+                }
+                threshold = std::min(threshold, drop_threshold(best.score));
+            });
+            m_bound.lower(best.score);
+        }
+    }
+
+    void lower_bound(float score) { m_bound.lower(score); }
+
+private:
+    const FeatureMap &m_pattern;
+    const PatternSums m_sums;
+    const ScoreKernels &m_kernels;
+    SharedBound m_bound;
+};
+
+// Runs `work(m)` for every map from `first` on that has windows, on `threads` threads.
+template <typename Work>
+void for_each_map(const QList<FeatureMap> &database, const FeatureMap &pattern, int first,
+                  int threads, Work work)
+{
+    std::atomic<int> next{first};
+    run_on_threads(threads, [&] {
+        for (int m = next++; m < database.size(); m = next++) {
+            if (has_windows(database[m], pattern)) {
+                work(m);
+            }
+        }
+    });
+}
+
+} // namespace
+
+std::optional<MatchCandidate> best_window(const FeatureMap &pattern,
+                                          const QList<FeatureMap> &database, int threads)
+{
+    int first = 0;
+    while (first < database.size() && !has_windows(database[first], pattern)) {
+        ++first;
+    }
+    if (first == database.size()) {
+        return std::nullopt;
+    }
+    // The first candidate, for when no score is below 9999999. A pattern without cells scores
+    // 0 everywhere, so it is also the pick then.
+    MatchCandidate result{0, 0, window_score(database[first], pattern, 0, 0), database[first].name,
+                          first};
+    if (pattern.width <= 0 || pattern.height <= 0) {
+        return result;
+    }
+    const int workers = std::min(thread_count(threads), int(database.size()) - first);
+    const std::size_t count = static_cast<std::size_t>(database.size());
+    Search search(pattern);
+
+    // First the lower bounds of every map, and in each the window with the smallest one. Only
+    // that window is kept; a map's sums live while a thread works on the map.
+    std::vector<Seed> seeds(count);
+    for_each_map(database, pattern, first, workers, [&](int m) {
+        seeds[static_cast<std::size_t>(m)] = search.find_seed(database[m]);
+    });
+
+    // The windows with the smallest lower bounds are likely the best: scoring a few of them
+    // first gives a tight bound for the whole search.
+    std::vector<MapBest> per_map(count);
+    std::vector<int> order;
+    for (int m = first; m < database.size(); ++m) {
+        if (seeds[static_cast<std::size_t>(m)].usable) {
+            order.push_back(m);
+        }
+    }
+    const std::size_t scored_first = std::min<std::size_t>(4, order.size());
+    std::partial_sort(order.begin(), order.begin() + static_cast<std::ptrdiff_t>(scored_first),
+                      order.end(), [&](int a, int b) {
+                          return seeds[static_cast<std::size_t>(a)].bound <
+                                 seeds[static_cast<std::size_t>(b)].bound;
+                      });
+    for (std::size_t s = 0; s < scored_first; ++s) {
+        const int m = order[s];
+        const Seed &seed = seeds[static_cast<std::size_t>(m)];
+        if (!std::isfinite(seed.bound)) {
+            continue;
+        }
+        MapBest &best = per_map[static_cast<std::size_t>(m)];
+        best.consider(window_score(database[m], pattern, seed.x, seed.y), seed.x, seed.y);
+        search.lower_bound(best.score);
+    }
+
+    for_each_map(database, pattern, first, workers, [&](int m) {
+        search.scan_map(database[m], per_map[static_cast<std::size_t>(m)]);
+    });
+
+    float best = no_best_score;
+    for (int m = first; m < database.size(); ++m) {
+        const MapBest &candidate = per_map[static_cast<std::size_t>(m)];
+        if (candidate.score < best) {
+            best = candidate.score;
+            result = {candidate.x, candidate.y, candidate.score, database[m].name, m};
+        }
+    }
+    return result;
+}

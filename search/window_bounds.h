@@ -1,0 +1,61 @@
+#pragma once
+// When a window can be left unscored. A window is only ever dropped when it provably cannot
+// score at or below the best score so far; scores are sums of |D - P| in double rounded to
+// float, so every comparison here leaves room for that rounding.
+//
+// Lower bounds: for every window the triangle inequality gives
+//   sum_k |sum_l D(x + k, y + l) - sum_l P(k, l)|  <=  sum_k sum_l |D(x + k, y + l) - P(k, l)|,
+// whose left side costs one term per pattern column with the map's sums over pattern-high
+// column pieces. Both sides are formed in double from floats; `slack` bounds the rounding of
+// the left side.
+
+#include "maps/feature_map.h"
+#include "search/score_kernels.h"
+
+#include <limits>
+#include <vector>
+
+// A running sum above this value rounds to a score above `best`. Infinite (nothing is dropped)
+// while `best` is not below the cut-off score 9999: a cut-off window could still beat or tie
+// it.
+double drop_threshold(float best);
+
+// The pattern's column sums.
+struct PatternSums {
+    std::vector<double> columns; // sum over the rows of each pattern column
+    double largest = 0;          // largest magnitude of a cell; not finite: no lower bounds
+    double cells = 0;
+
+    explicit PatternSums(const FeatureMap &pattern);
+};
+
+// The lower bounds of every window of one map. A map with a cell that is not finite has none
+// (`usable()` is false): its windows are scored without them.
+class MapBounds
+{
+public:
+    MapBounds(const FeatureMap &map, const FeatureMap &pattern, const PatternSums &sums);
+
+    bool usable() const { return !m_pieces.empty(); }
+
+    // Lower bounds of the windows at x .. x + 7 of row offset y (x + 7 + pattern width within
+    // the map).
+    void bounds_at(const ScoreKernels &kernels, const PatternSums &sums, int x, int y,
+                   double bounds[kernel_lanes]) const
+    {
+        kernels.bounds_eight(m_pieces.data() + static_cast<std::size_t>(y) * m_width + x,
+                             sums.columns.data(), static_cast<int>(sums.columns.size()), bounds);
+    }
+
+    // A window whose bound exceeds this cannot score at or below what the drop threshold
+    // `threshold` stands for.
+    double bound_limit(double threshold, double cells) const
+    {
+        return threshold * (1 + 4 * (cells + 1) * std::numeric_limits<double>::epsilon()) + m_slack;
+    }
+
+private:
+    std::vector<double> m_pieces; // sum of D(x', y .. y + ph - 1) at y * width + x'
+    double m_slack = std::numeric_limits<double>::infinity();
+    int m_width = 0;
+};

@@ -169,7 +169,8 @@ void MainWindow::read_database_job(QList<QString> args)
     QMetaObject::invokeMethod(
         this,
         [this, loaded] {
-            database.append(loaded.maps);
+            database.append(loaded.database.maps);
+            m_records.append(loaded.database.records);
             ui->label_out->setText(loaded.label_text);
         },
         Qt::QueuedConnection);
@@ -188,7 +189,7 @@ void MainWindow::search_in_db()
     request.pattern_path = m_dialogs.open_file_name(this, tr("Choose image pattern"),
                                                     tr("Image files (*.png *.jpg *.jpeg *.bmp)"));
     request.settings = *settings;
-    const commands::SearchResult result = commands::search(request, database);
+    const commands::SearchResult result = commands::search(request, loaded());
     if (!result.pattern_loaded) {
         return;
     }
@@ -196,6 +197,10 @@ void MainWindow::search_in_db()
     show_scaled(ui->label_im1, result.pattern_image);
     show_scaled(ui->label_im2, QImage(result.found_image_path));
     show_result(result.label_text);
+    if (result.searched) {
+        warn_about_settings(*settings);
+        console::write(answer_block(result.answer));
+    }
 }
 
 void MainWindow::multi_search_in_db()
@@ -203,7 +208,11 @@ void MainWindow::multi_search_in_db()
     if (refuse_while_job_runs()) {
         return;
     }
-    show_result(commands::multi_search(matcher->settings(), database).label_text);
+    const commands::MultiResult result = commands::multi_search(matcher->settings(), loaded());
+    show_result(result.label_text);
+    if (result.searched) {
+        warn_about_settings(matcher->settings());
+    }
 }
 
 // The sweep works on databases of its own and leaves the matcher at its last pass's settings
@@ -214,9 +223,28 @@ void MainWindow::monster_compare()
         return;
     }
     database.clear();
-    const commands::SweepResult result = commands::radius_sweep();
+    m_records.clear();
+    const commands::SweepResult result =
+        commands::radius_sweep(patterns_directory(), SearchOptions(), [](const QString &warning) {
+            console::write("warning: " + warning + "\n");
+        });
     store_settings({sweep_radii().last(), 1});
     show_result(result.label_text);
+}
+
+commands::Database MainWindow::loaded() const
+{
+    return {database, m_records, {}};
+}
+
+// A database built with other settings gives answers that mean nothing; the search still runs,
+// as the user asked for it.
+void MainWindow::warn_about_settings(const WindowSettings &settings) const
+{
+    const std::optional<QString> warning = commands::settings_warning(m_records, settings);
+    if (warning) {
+        console::write("warning: " + *warning + "\n");
+    }
 }
 
 void MainWindow::show_result(const std::optional<QString> &text)

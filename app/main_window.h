@@ -6,6 +6,7 @@
 // refused, so a search always sees a whole database.
 
 #include "app/dialogs.h"
+#include "commands/commands.h"
 #include "maps/feature_map.h"
 #include "maps/window_settings.h"
 
@@ -68,10 +69,13 @@ private:
     void show_progress(int done, int total);
     static void show_scaled(QLabel *label, const QImage &image);
     void show_result(const std::optional<QString> &text);
+    commands::Database loaded() const;
+    void warn_about_settings(const WindowSettings &settings) const;
 
     std::unique_ptr<MainWindowForm> ui;
     std::unique_ptr<ImageMatcher> matcher;
     QList<FeatureMap> database;
+    QList<Ft1Record> m_records; // the headers of the loaded database's records
 
     Dialogs m_dialogs;
     QFuture<void> m_job; // the running database job, waited for before the window goes

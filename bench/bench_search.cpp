@@ -88,13 +88,14 @@ void BM_search_literal(benchmark::State &state)
 }
 BENCHMARK(BM_search_literal)->Apply(search_args);
 
-void run_search(benchmark::State &state, int threads)
+void run_search(benchmark::State &state, int threads, bool runner_up = false)
 {
     const int divisor = int(state.range(0));
     const Collection &c = collection(divisor);
     ImageMatcher matcher(radius, divisor, ImageMatcher::Quiet{});
     SearchOptions options;
     options.threads = threads;
+    options.runner_up = runner_up;
     std::ostringstream quiet;
     std::ostream *sink = console::set_sink(&quiet);
     for (auto _ : state) {
@@ -116,6 +117,16 @@ void BM_search_fast_all_threads(benchmark::State &state)
     run_search(state, 0);
 }
 BENCHMARK(BM_search_fast_all_threads)
+    ->Apply(search_args)
+    ->Repetitions(3)
+    ->ReportAggregatesOnly(true);
+
+// The same search followed by the runner-up of every pattern, as the answers report it.
+void BM_search_with_runner_up_all_threads(benchmark::State &state)
+{
+    run_search(state, 0, true);
+}
+BENCHMARK(BM_search_with_runner_up_all_threads)
     ->Apply(search_args)
     ->Repetitions(3)
     ->ReportAggregatesOnly(true);

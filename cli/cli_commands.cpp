@@ -1,15 +1,21 @@
 #include "cli/cli_commands.h"
 
+#include "cli/outputs.h"
 #include "cli/progress.h"
-#include "cli/report.h"
 #include "commands/commands.h"
 #include "demo/synthetic_images.h"
+#include "ft1/settings_fit.h"
 #include "support/console.h"
 
+#include <QCoreApplication>
 #include <QDir>
 #include <QFileInfo>
+#include <QImageReader>
+#include <QJsonArray>
 
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
 
 void print_failure(const QString &text)
 {
@@ -30,19 +36,9 @@ SearchOptions search_progress(Progress &progress)
     return options;
 }
 
-// As Open database does for each file in turn, then the text the window would show. False at
-// the first file that does not open.
-bool open_databases(const QStringList &files, QList<FeatureMap> &database)
+QString system_error(int number)
 {
-    for (const QString &file : files) {
-        const commands::LoadResult loaded = commands::load(file);
-        database.append(loaded.maps);
-        console::write(loaded.label_text + "\n");
-        if (!loaded.opened) {
-            return false;
-        }
-    }
-    return true;
+    return QString::fromLocal8Bit(std::strerror(number));
 }
 
 void show_result(const std::optional<QString> &text)
@@ -59,6 +55,138 @@ bool folder_exists(const QString &directory)
     }
     print_failure(QString("no folder %1").arg(directory));
     return false;
+}
+
+// The databases, opened as Open database opens each file in turn, each followed by the text
+// the window would show. Nothing when a file does not open or holds no database.
+std::optional<commands::Database> open_databases(const QStringList &files, QJsonArray &described)
+{
+    commands::Database database;
+    for (const QString &file : files) {
+        const commands::LoadResult loaded = commands::load(file);
+        database.append(loaded.database);
+        console::write(loaded.label_text + "\n");
+        described.append(database_json(file, loaded));
+        if (!loaded.opened) {
+            print_failure(QString("%1: %2").arg(file, loaded.error));
+            return std::nullopt;
+        }
+        if (loaded.not_a_database) {
+            print_failure(QString("%1: not a .ft1 database (no complete record)").arg(file));
+            return std::nullopt;
+        }
+    }
+    return database;
+}
+
+QString settings_words(const WindowSettings &settings)
+{
+    return QString("radius %1, step divisor %2").arg(settings.radius).arg(settings.step_divisor);
+}
+
+QString option_words(const WindowSettings &settings)
+{
+    return settings.step_divisor == 1
+               ? QString("-r %1").arg(settings.radius)
+               : QString("-r %1 -c %2").arg(settings.radius).arg(settings.step_divisor);
+}
+
+// The settings to search with: those given when they fit the databases' records; those of the
+// databases when the radius was not given and exactly one setting fits; none (after saying
+// why) when no record fits the settings given.
+std::optional<WindowSettings> settings_for(const CliOptions &options,
+                                           const commands::Database &database, QString &source)
+{
+    source = options.radius_given ? "option" : "default";
+    const SettingsFit fit = settings_fit(database.records, options.settings);
+    if (!fit.known() || fit.fits_all()) {
+        return options.settings;
+    }
+    const QString files = database.files.join(", ");
+    // The radius is taken from the database for the step divisor in use only: the window
+    // always builds with 1, and other divisors fit by chance.
+    const QList<WindowSettings> same_divisor =
+        fitting_settings(database.records, options.settings.step_divisor);
+    if (!options.radius_given && same_divisor.size() == 1) {
+        print_failure(QString("%1: built with %2: searching with %3")
+                          .arg(files, settings_words(same_divisor.first()),
+                               option_words(same_divisor.first())));
+        source = "database";
+        return same_divisor.first();
+    }
+    if (!fit.fits_none()) {
+        print_failure(QString("%1: %2 of the %3 records were not built with %4")
+                          .arg(files)
+                          .arg(fit.informative - fit.fitting)
+                          .arg(fit.informative)
+                          .arg(settings_words(options.settings)));
+        return options.settings;
+    }
+    const QList<WindowSettings> fitting =
+        same_divisor.isEmpty() ? fitting_settings(database.records) : same_divisor;
+    QString text = QString("%1: not built with %2").arg(files, settings_words(options.settings));
+    if (!fitting.isEmpty()) {
+        text += QString(" (built with %1? use %2)")
+                    .arg(settings_text(fitting), option_words(fitting.first()));
+    }
+    print_failure(text);
+    return std::nullopt;
+}
+
+QJsonObject settings_json(const WindowSettings &settings, const QString &source)
+{
+    return {{"radius", settings.radius},
+            {"step_divisor", settings.step_divisor},
+            {"step", settings.step()},
+            {"radius_from", source},
+            {"mode", "literal"}};
+}
+
+QJsonArray answers_json(const QList<Answer> &answers)
+{
+    QJsonArray array;
+    for (const Answer &answer : answers) {
+        array.append(answer_json(answer));
+    }
+    return array;
+}
+
+QJsonObject search_json(const commands::MultiResult &result)
+{
+    int found = 0;
+    for (const Answer &answer : result.answers) {
+        found += answer.found ? 1 : 0;
+    }
+    return {{"timing", QJsonObject{{"search_ms", double(result.elapsed_ms)},
+                                   {"ms_per_pattern", result.average_ms()}}},
+            {"patterns", result.answers.size()},
+            {"found", found},
+            {"rate", double(result.rate)},
+            {"results", answers_json(result.answers)}};
+}
+
+// Why a multi search had nothing to search, or an empty string.
+QString pattern_problem(const QString &directory)
+{
+    if (!QFileInfo(directory).isDir()) {
+        return QString("%1: %2").arg(directory, system_error(ENOENT));
+    }
+    return QString("%1: no readable pattern image").arg(directory);
+}
+
+// Why an image does not load, in the words of the system or of Qt's image reader.
+QString image_problem(const QString &path)
+{
+    const QFileInfo file(path);
+    if (!file.exists()) {
+        return system_error(ENOENT);
+    }
+    if (!file.isReadable()) {
+        return system_error(EACCES);
+    }
+    QImageReader reader(path);
+    reader.read();
+    return reader.errorString();
 }
 
 int build_sweep(const QString &directory)
@@ -110,55 +238,189 @@ int run_search(const CliOptions &options, const QStringList &args)
     if (refuse_invalid(options.settings)) {
         return exit_unusable_input;
     }
-    QList<FeatureMap> database;
-    if (!open_databases(args.mid(1), database)) {
+    Outputs outputs(QString(), options.json);
+    QJsonArray databases;
+    const std::optional<commands::Database> database = open_databases(args.mid(1), databases);
+    if (!database) {
+        return exit_unusable_input;
+    }
+    QString source;
+    const std::optional<WindowSettings> settings = settings_for(options, *database, source);
+    if (!settings) {
         return exit_unusable_input;
     }
     commands::SearchRequest request;
     request.pattern_path = args[0];
-    request.settings = options.settings;
-    const commands::SearchResult result = commands::search(request, database);
+    request.settings = *settings;
+    const commands::SearchResult result = commands::search(request, *database);
     show_result(result.label_text);
-    return result.pattern_loaded ? exit_ran : exit_unusable_input;
+    if (!result.pattern_loaded) {
+        print_failure(QString("%1: %2").arg(args[0], image_problem(args[0])));
+        return exit_unusable_input;
+    }
+    if (!result.searched) {
+        print_failure("the databases hold no map to search in");
+        return exit_unusable_input;
+    }
+    console::write(answer_block(result.answer));
+    outputs.json() = {{"command", "search"},
+                      {"version", QCoreApplication::applicationVersion()},
+                      {"settings", settings_json(*settings, source)},
+                      {"databases", databases},
+                      {"timing", QJsonObject{{"search_ms", result.elapsed_ms}}},
+                      {"results", QJsonArray{answer_json(result.answer)}}};
+    return outputs.write() ? exit_ran : exit_unusable_input;
 }
 
 int run_multi(const CliOptions &options, const QStringList &args)
 {
-    Report report;
-    if (!report.open(options.report)) {
-        print_failure(QString("cannot write the report %1").arg(options.report));
-        return exit_unusable_input;
-    }
     if (refuse_invalid(options.settings)) {
         return exit_unusable_input;
     }
-    QList<FeatureMap> database;
-    if (!open_databases(args, database)) {
+    Outputs outputs(options.report, options.json);
+    QJsonArray databases;
+    const std::optional<commands::Database> database = open_databases(args, databases);
+    if (!database) {
+        return exit_unusable_input;
+    }
+    QString source;
+    const std::optional<WindowSettings> settings = settings_for(options, *database, source);
+    if (!settings) {
         return exit_unusable_input;
     }
     Progress progress("patterns");
     const commands::MultiResult result = commands::multi_search(
-        options.settings, database, patterns_directory(), search_progress(progress));
-    report.add(options.settings.radius, result);
+        *settings, *database, patterns_directory(), search_progress(progress));
     show_result(result.label_text);
-    return exit_ran;
+    if (!result.searched) {
+        print_failure("the databases hold no map to search in");
+        return exit_unusable_input;
+    }
+    if (result.answers.isEmpty()) {
+        print_failure(pattern_problem(patterns_directory()));
+        return exit_unusable_input;
+    }
+    outputs.add_report(report_rows(settings->radius, result.answers));
+    QJsonObject json = search_json(result);
+    json["command"] = "multi";
+    json["version"] = QCoreApplication::applicationVersion();
+    json["settings"] = settings_json(*settings, source);
+    json["databases"] = databases;
+    outputs.json() = json;
+    return outputs.write() ? exit_ran : exit_unusable_input;
 }
 
 int run_monster(const CliOptions &options, const QStringList &)
 {
-    Report report;
-    if (!report.open(options.report)) {
-        print_failure(QString("cannot write the report %1").arg(options.report));
-        return exit_unusable_input;
-    }
+    Outputs outputs(options.report, options.json);
     Progress progress("patterns");
     const commands::SweepResult result =
-        commands::radius_sweep(patterns_directory(), search_progress(progress));
-    for (const commands::SweepPassResult &pass : result.passes) {
-        report.add(pass.radius, pass.search);
-    }
+        commands::radius_sweep(patterns_directory(), search_progress(progress),
+                               [](const QString &warning) { print_failure(warning); });
     show_result(result.label_text);
-    return exit_ran;
+    QJsonArray passes;
+    bool any_opened = false;
+    bool any_pattern = false;
+    for (const commands::SweepPassResult &pass : result.passes) {
+        any_opened |= pass.opened;
+        any_pattern |= !pass.search.answers.isEmpty();
+        outputs.add_report(report_rows(pass.radius, pass.search.answers));
+        QJsonObject json = search_json(pass.search);
+        json["radius"] = pass.radius;
+        json["database"] = pass.database_path;
+        json["opened"] = pass.opened;
+        passes.append(json);
+    }
+    if (!any_opened) {
+        print_failure(QString("%1: none of the sweep databases %2 to %3 opened")
+                          .arg(QFileInfo(sweep_database_path(20)).path(),
+                               QFileInfo(sweep_database_path(sweep_radii().first())).fileName(),
+                               QFileInfo(sweep_database_path(sweep_radii().last())).fileName()));
+        return exit_unusable_input;
+    }
+    if (!any_pattern) {
+        print_failure(pattern_problem(patterns_directory()));
+        return exit_unusable_input;
+    }
+    outputs.json() = {{"command", "monster"},
+                      {"version", QCoreApplication::applicationVersion()},
+                      {"settings", QJsonObject{{"step_divisor", 1}, {"mode", "literal"}}},
+                      {"passes", passes}};
+    return outputs.write() ? exit_ran : exit_unusable_input;
+}
+
+int run_info(const CliOptions &, const QStringList &args)
+{
+    int status = exit_ran;
+    for (const QString &path : args) {
+        const Ft1Contents contents = read_ft1(path);
+        if (!contents.opened) {
+            print_failure(QString("%1: %2").arg(path, contents.error));
+            status = exit_unusable_input;
+            continue;
+        }
+        int with_map = 0;
+        int without_cells = 0;
+        QSize least_image(INT_MAX, INT_MAX), most_image(0, 0);
+        QSize least_map(INT_MAX, INT_MAX), most_map(0, 0);
+        QHash<QString, int> count_of_name;
+        for (const Ft1Record &record : contents.records) {
+            const bool cells = record.map_width > 0 && record.map_height > 0;
+            with_map += cells && record.complete ? 1 : 0;
+            without_cells += cells ? 0 : 1;
+            ++count_of_name[record.name];
+            if (record.image_width >= 0 && record.image_height >= 0) {
+                const QSize image(record.image_width, record.image_height);
+                least_image = least_image.boundedTo(image);
+                most_image = most_image.expandedTo(image);
+            }
+            const QSize map(record.map_width, record.map_height);
+            least_map = least_map.boundedTo(map);
+            most_map = most_map.expandedTo(map);
+        }
+        QStringList duplicates;
+        for (auto name = count_of_name.cbegin(); name != count_of_name.cend(); ++name) {
+            if (name.value() > 1) {
+                duplicates << QString("%1 (%2 records)").arg(name.key()).arg(name.value());
+            }
+        }
+        duplicates.sort();
+        auto sizes = [](QSize least, QSize most) {
+            return least.width() == INT_MAX ? QString("-")
+                                            : QString("%1 x %2 to %3 x %4")
+                                                  .arg(least.width())
+                                                  .arg(least.height())
+                                                  .arg(most.width())
+                                                  .arg(most.height());
+        };
+        // Settings of step divisor 1, as the window builds, when any fit.
+        const QList<WindowSettings> fitting =
+            fitting_settings_like(contents.records, WindowSettings{1, 1});
+        const int incomplete = contents.records.size() - contents.complete_records();
+        QString text = path + "\n";
+        text += QString("  records          %1: %2 with a map, %3 without cells, %4 incomplete\n")
+                    .arg(contents.records.size())
+                    .arg(with_map)
+                    .arg(without_cells)
+                    .arg(incomplete);
+        text += QString("  image sizes      %1\n").arg(sizes(least_image, most_image));
+        text += QString("  map sizes        %1\n").arg(sizes(least_map, most_map));
+        text += QString("  built with       %1\n")
+                    .arg(fitting.isEmpty() ? QString("no single setting fits every record")
+                                           : settings_text(fitting));
+        text += QString("  duplicate names  %1\n")
+                    .arg(duplicates.isEmpty() ? QString("none") : duplicates.join(", "));
+        text += QString("  malformed lines  %1\n").arg(contents.problems.size());
+        for (int k = 0; k < contents.problems.size() && k < 5; ++k) {
+            text += "    " + contents.problems[k] + "\n";
+        }
+        console::write(text);
+        if (contents.not_a_database()) {
+            print_failure(QString("%1: not a .ft1 database (no complete record)").arg(path));
+            status = exit_unusable_input;
+        }
+    }
+    return status;
 }
 
 int run_make_demo(const CliOptions &, const QStringList &args)

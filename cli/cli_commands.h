@@ -1,7 +1,8 @@
 #pragma once
 // The commands of pictrace-cli. Each does what the window's command of the same purpose does,
 // through the same core command, and prints after it the text the window would show as its
-// result, on a line of its own. Each returns the process's exit status.
+// result, on a line of its own; the answers follow for people, or go to --report and --json.
+// Each returns the process's exit status.
 
 #include "maps/window_settings.h"
 
@@ -14,7 +15,10 @@ enum ExitStatus { exit_ran = 0, exit_unusable_input = 1, exit_usage_error = 2 };
 
 struct CliOptions {
     WindowSettings settings;
-    QString report; // absolute path, or empty
+    bool radius_given = false;
+    bool step_divisor_given = false;
+    QString report; // a path, "-" for standard output, or empty
+    QString json;   // likewise
 };
 
 // A usage problem found while a command reads its arguments.
@@ -34,4 +38,5 @@ int run_build_sweep(const CliOptions &options, const QStringList &args);
 int run_search(const CliOptions &options, const QStringList &args);
 int run_multi(const CliOptions &options, const QStringList &args);
 int run_monster(const CliOptions &options, const QStringList &args);
+int run_info(const CliOptions &options, const QStringList &args);
 int run_make_demo(const CliOptions &options, const QStringList &args);

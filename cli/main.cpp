@@ -2,6 +2,7 @@
 // below, which also make the help.
 
 #include "cli/cli_commands.h"
+#include "support/console.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
@@ -9,6 +10,7 @@
 #include <QFileInfo>
 
 #include <cstdio>
+#include <iostream>
 #include <vector>
 
 namespace {
@@ -38,6 +40,10 @@ const std::vector<CommandSpec> &command_table()
         {"multi", "DB.ft1...", 1, -1,
          "as Open database for each file in order, then Multi search in DB", run_multi},
         {"monster", "", 0, 0, "as Monster compare", run_monster},
+        {"info", "DB.ft1...", 1, -1,
+         "what a database holds: records, image and map sizes, the settings\n"
+         "it was built with, duplicate base names, malformed lines",
+         run_info},
         {"make-demo", "DIR [IMAGES]", 1, 2,
          "makes a demo workspace in DIR: database/ with IMAGES synthetic\n"
          "images (36 by default), patterns/ with one crop of each, and\n"
@@ -63,9 +69,13 @@ const std::vector<OptionSpec> &option_table()
         {{"c", "step-divisor"}, "N", "matcher step divisor, default 1"},
         {{"report"},
          "FILE",
-         "multi and monster: write one tab-separated line per pattern\n"
-         "(radius, pattern file, its base name, picked name, best score,\n"
-         "x, y, found 0/1), with a header line"},
+         "multi and monster: one tab-separated line per pattern (the\n"
+         "README lists the columns), with a header line; - for standard\n"
+         "output"},
+        {{"json"},
+         "FILE",
+         "search, multi and monster: the results as one JSON document;\n"
+         "- for standard output, which then holds the document alone"},
         {{"h", "help"}, "", "this help; after a command, the command's help"},
         {{"v", "version"}, "", "the version"},
     };
@@ -191,14 +201,27 @@ int run(const QStringList &arguments)
     }
 
     CliOptions options;
-    if (parser.isSet("radius")) {
+    options.radius_given = parser.isSet("radius");
+    if (options.radius_given) {
         options.settings.radius = whole_number(parser, "radius");
     }
-    if (parser.isSet("step-divisor")) {
+    options.step_divisor_given = parser.isSet("step-divisor");
+    if (options.step_divisor_given) {
         options.settings.step_divisor = whole_number(parser, "step-divisor");
     }
-    if (parser.isSet("report")) {
-        options.report = QFileInfo(parser.value("report")).absoluteFilePath();
+    // Paths of outputs are taken from where the command was started, before -C.
+    auto output_path = [&](const QString &option) {
+        const QString value = parser.value(option);
+        return value.isEmpty() || value == "-" ? value : QFileInfo(value).absoluteFilePath();
+    };
+    options.report = output_path("report");
+    options.json = output_path("json");
+    if (options.report == "-" && options.json == "-") {
+        throw UsageError("--report and --json cannot both go to standard output");
+    }
+    // Standard output then holds the document alone; the console lines go to standard error.
+    if (options.report == "-" || options.json == "-") {
+        console::set_sink(&std::cerr);
     }
     const QString workdir = parser.value("workdir");
     if (!workdir.isEmpty() && !QDir::setCurrent(workdir)) {

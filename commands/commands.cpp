@@ -1,7 +1,7 @@
 #include "commands/commands.h"
 
 #include "ft1/database_builder.h"
-#include "ft1/ft1_reader.h"
+#include "ft1/settings_fit.h"
 #include "maps/grey_map.h"
 #include "search/database_search.h"
 #include "support/console.h"
@@ -12,32 +12,38 @@ namespace commands {
 
 namespace {
 
-QList<PatternResult> pattern_results(const QStringList &files, const SearchOutcome &outcome)
-{
-    QList<PatternResult> results;
-    for (int k = 0; k < outcome.picks.size(); ++k) {
-        const PatternPick &pick = outcome.picks[k];
-        results.append(
-            {k < files.size() ? files[k] : QString(), pick.pattern_name, pick.best, pick.found});
-    }
-    return results;
-}
-
-MultiResult multi_result(const MultiSearch &search)
+MultiResult multi_result(const MultiSearch &search, const WindowSettings &settings)
 {
     MultiResult result;
     result.refused = search.refused;
     if (search.refused) {
         return result;
     }
-    result.rate = search.outcome.rate;
-    result.elapsed_ms = search.outcome.elapsed_ms;
-    result.patterns = pattern_results(search.files, search.outcome);
-    result.label_text = success_rate_text(search.outcome.rate);
+    const SearchOutcome &outcome = search.outcome;
+    result.searched = outcome.status != SearchStatus::empty_database;
+    result.rate = outcome.rate;
+    result.elapsed_ms = outcome.elapsed_ms;
+    for (int k = 0; k < outcome.picks.size(); ++k) {
+        result.answers.append(
+            literal_answer(outcome.picks[k], search.files[k], search.sizes[k], settings));
+    }
+    result.label_text = success_rate_text(outcome.rate);
     return result;
 }
 
 } // namespace
+
+void Database::append(const Database &more)
+{
+    maps.append(more.maps);
+    records.append(more.records);
+    files.append(more.files);
+}
+
+int MultiResult::average_ms() const
+{
+    return answers.isEmpty() ? 0 : static_cast<std::int32_t>(elapsed_ms) / answers.size();
+}
 
 std::optional<QString> database_file_name(const QString &typed, bool accepted)
 {
@@ -67,13 +73,43 @@ LoadResult load(const QString &path, const Progress &progress)
     LoadResult result;
     LoadOptions options;
     options.progress = progress;
-    load_database(path, result.maps, result.label_text, options);
-    result.opened = !result.label_text.isEmpty();
+    const Ft1Contents contents = load_database_file(path, options);
+    result.opened = contents.opened;
+    result.error = contents.error;
+    if (contents.opened) {
+        result.not_a_database = contents.not_a_database();
+        result.problems = contents.problems.size();
+        result.database = {contents.maps, contents.records, {path}};
+        result.label_text = ft1_summary(contents.header_lines);
+    }
     console::write("Database readed\n");
     return result;
 }
 
-SearchResult search(const SearchRequest &request, const QList<FeatureMap> &database)
+std::optional<QString> settings_warning(const QList<Ft1Record> &records,
+                                        const WindowSettings &settings)
+{
+    const SettingsFit fit = settings_fit(records, settings);
+    if (!fit.known() || fit.fits_all()) {
+        return std::nullopt;
+    }
+    const QString used =
+        QString("radius %1, step divisor %2").arg(settings.radius).arg(settings.step_divisor);
+    if (!fit.fits_none()) {
+        return QString("%1 of the %2 records of the database were not built with %3")
+            .arg(fit.informative - fit.fitting)
+            .arg(fit.informative)
+            .arg(used);
+    }
+    const QList<WindowSettings> fitting = fitting_settings_like(records, settings);
+    QString text = QString("the database was not built with %1").arg(used);
+    if (!fitting.isEmpty()) {
+        text += QString(" (built with %1?)").arg(settings_text(fitting));
+    }
+    return text;
+}
+
+SearchResult search(const SearchRequest &request, const Database &database)
 {
     SearchResult result;
     const QString &path = request.pattern_path;
@@ -88,37 +124,50 @@ SearchResult search(const SearchRequest &request, const QList<FeatureMap> &datab
 
     SearchOptions options;
     options.threads = request.threads;
-    const SearchOutcome outcome = search_patterns(request.settings, {pattern}, database, options);
-    const bool searched = outcome.status == SearchStatus::searched;
-    if (searched) {
+    const SearchOutcome outcome =
+        search_patterns(request.settings, {pattern}, database.maps, options);
+    result.searched = outcome.status == SearchStatus::searched;
+    PatternPick pick;
+    pick.pattern_name = pattern.name;
+    if (result.searched) {
         result.elapsed_ms = static_cast<int>(outcome.elapsed_ms);
-        result.pattern = pattern_results({QFileInfo(path).fileName()}, outcome).first();
-    } else {
-        result.pattern.file = QFileInfo(path).fileName();
-        result.pattern.base_name = pattern.name;
+        pick = outcome.picks.first();
     }
-    const QString picked = searched ? result.pattern.picked_name() : QString();
-    console::write("search2 = " + picked + "\n");
-    result.found_image_path = "database/" + picked + "." + QFileInfo(path).suffix();
+    result.answer = literal_answer(pick, QFileInfo(path).fileName(), result.pattern_image.size(),
+                                   request.settings);
+    console::write("search2 = " + result.answer.picked_name + "\n");
+    result.found_image_path =
+        "database/" + result.answer.picked_name + "." + QFileInfo(path).suffix();
     result.label_text = "pattern found in db in " + QString::number(result.elapsed_ms) + " ms";
     return result;
 }
 
-MultiResult multi_search(const WindowSettings &settings, const QList<FeatureMap> &database,
+MultiResult multi_search(const WindowSettings &settings, const Database &database,
                          const QString &directory, const SearchOptions &options)
 {
-    return multi_result(::multi_search(settings, database, directory, options));
+    return multi_result(::multi_search(settings, database.maps, directory, options), settings);
 }
 
-SweepResult radius_sweep(const QString &directory, const SearchOptions &options)
+SweepResult radius_sweep(const QString &directory, const SearchOptions &options, const Warn &warn)
 {
     SweepResult result;
     SweepOptions sweep;
     sweep.search = options;
-    for (const SweepPass &pass : ::radius_sweep(directory, sweep)) {
-        result.passes.append({pass.radius, multi_result(pass.search)});
+    sweep.pass_done = [&](const SweepPass &pass) {
+        SweepPassResult done;
+        done.radius = pass.radius;
+        done.database_path = sweep_database_path(pass.radius);
+        done.opened = !pass.load_message.isEmpty();
+        const WindowSettings settings{pass.radius, 1};
+        done.search = multi_result(pass.search, settings);
+        const std::optional<QString> warning = settings_warning(pass.records, settings);
+        if (warning && warn) {
+            warn(done.database_path + ": " + *warning);
+        }
+        result.passes.append(done);
         result.label_text = success_rate_text(pass.search.outcome.rate);
-    }
+    };
+    ::radius_sweep(directory, sweep);
     return result;
 }
 

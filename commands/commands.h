@@ -2,21 +2,23 @@
 // The commands of the system, one function each, shared by the window and the command-line
 // front end. A command takes its inputs as values, writes the system's console lines itself
 // and returns what a front end shows: the text of the window's result line (`label_out`), when
-// the command sets it, and the structured results.
+// the command sets it, and the structured results (an Answer per searched pattern).
 //
 //   Pre-process database  database_file_name, build     Open database  load
 //   Search in DB          search                         Multi Search   multi_search
 //   Monster Compare       radius_sweep
 
+#include "evaluation/answer.h"
 #include "evaluation/multi_search.h"
 #include "evaluation/radius_sweep.h"
+#include "ft1/ft1_reader.h"
 #include "maps/feature_map.h"
 #include "maps/window_settings.h"
-#include "search/match_candidate.h"
 
 #include <QImage>
 #include <QList>
 #include <QString>
+#include <QStringList>
 
 #include <functional>
 #include <optional>
@@ -24,6 +26,16 @@
 namespace commands {
 
 using Progress = std::function<void(int done, int total)>;
+using Warn = std::function<void(const QString &text)>;
+
+// An in-memory database: the maps and every record's header, of the files loaded in order.
+struct Database {
+    QList<FeatureMap> maps;
+    QList<Ft1Record> records;
+    QStringList files;
+
+    void append(const Database &more);
+};
 
 // The database file name for a name typed in the name dialog: the name as typed plus ".ft1".
 // Writes "name is not valid" (no line end) and gives nothing when the dialog was not accepted
@@ -44,22 +56,20 @@ bool build(const BuildRequest &request);
 
 struct LoadResult {
     bool opened = false;
-    QList<FeatureMap> maps;
-    QString label_text; // the loader's summary; empty when the file did not open
+    QString error;               // why the file did not open
+    bool not_a_database = false; // lines were read, none made a complete record
+    int problems = 0;            // malformed lines reported
+    Database database;           // what the file holds
+    QString label_text;          // the loader's summary; empty when the file did not open
 };
 
 // Open database: the loader's lines, then "Database readed\n".
 LoadResult load(const QString &path, const Progress &progress = Progress());
 
-// One searched pattern.
-struct PatternResult {
-    QString file;      // the pattern's file name
-    QString base_name; // its base name, which a found pattern shares with the picked map
-    std::optional<MatchCandidate> best; // nothing when no window of any map fits the pattern
-    bool found = false;
-
-    QString picked_name() const { return best ? best->name : QString(); }
-};
+// When the settings do not fit the database's records: a sentence saying so, naming the
+// settings that do fit where one set fits them all.
+std::optional<QString> settings_warning(const QList<Ft1Record> &records,
+                                        const WindowSettings &settings);
 
 struct SearchRequest {
     QString pattern_path;
@@ -69,8 +79,9 @@ struct SearchRequest {
 
 struct SearchResult {
     bool pattern_loaded = false; // false: "not supported image file" was written, nothing else
+    bool searched = false;       // the database was not empty
     QImage pattern_image;
-    PatternResult pattern;
+    Answer answer;
     QString found_image_path; // "database/" + picked name + "." + the pattern's suffix
     int elapsed_ms = 0;
     std::optional<QString> label_text;
@@ -78,23 +89,28 @@ struct SearchResult {
 
 // Search in DB: loads the pattern image ("not supported image file\n" when it does not load),
 // searches it, and writes the search's lines and "search2 = " + the picked name.
-SearchResult search(const SearchRequest &request, const QList<FeatureMap> &database);
+SearchResult search(const SearchRequest &request, const Database &database);
 
 struct MultiResult {
-    bool refused = false; // settings that give no window step
+    bool refused = false;  // settings that give no window step
+    bool searched = false; // the database was not empty
     float rate = 0;
     std::uint32_t elapsed_ms = 0;
-    QList<PatternResult> patterns;
+    QList<Answer> answers;
     std::optional<QString> label_text;
+
+    int average_ms() const;
 };
 
 // Multi Search in DB over the folder `directory`.
-MultiResult multi_search(const WindowSettings &settings, const QList<FeatureMap> &database,
+MultiResult multi_search(const WindowSettings &settings, const Database &database,
                          const QString &directory = patterns_directory(),
                          const SearchOptions &options = SearchOptions());
 
 struct SweepPassResult {
     int radius = 0;
+    QString database_path;
+    bool opened = false;
     MultiResult search;
 };
 
@@ -104,7 +120,8 @@ struct SweepResult {
 };
 
 // Monster Compare: the sweep of the fourteen precomputed databases, one console line a pass.
+// `warn` hears, right after its pass's line, of every database that does not fit its radius.
 SweepResult radius_sweep(const QString &directory = patterns_directory(),
-                         const SearchOptions &options = SearchOptions());
+                         const SearchOptions &options = SearchOptions(), const Warn &warn = Warn());
 
 } // namespace commands

@@ -25,9 +25,12 @@ QList<SweepPass> radius_sweep(const QString &directory, const SweepOptions &opti
         SweepPass pass;
         pass.radius = radius;
         console::write(std::to_string(radius) + "\t");
-        QList<FeatureMap> database;
-        load_database(sweep_database_path(radius), database, pass.load_message);
-        pass.search = multi_search({radius, 1}, database, directory, options.search);
+        const Ft1Contents database = load_database_file(sweep_database_path(radius));
+        if (database.opened) {
+            pass.load_message = ft1_summary(database.header_lines);
+            pass.records = database.records;
+        }
+        pass.search = multi_search({radius, 1}, database.maps, directory, options.search);
         if (options.pass_done) {
             options.pass_done(pass);
         }

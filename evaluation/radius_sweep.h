@@ -5,6 +5,7 @@
 // milliseconds per pattern, a tab and the success rate).
 
 #include "evaluation/multi_search.h"
+#include "ft1/ft1_reader.h"
 
 #include <QList>
 #include <QString>
@@ -19,7 +20,8 @@ QString sweep_database_path(int radius);
 
 struct SweepPass {
     int radius = 0;
-    QString load_message; // the loader's summary, empty when the file did not open
+    QString load_message;     // the loader's summary, empty when the file did not open
+    QList<Ft1Record> records; // the headers of the pass's database
     MultiSearch search;
 };
 

@@ -3,13 +3,14 @@
 #include "ft1/ft1_writer.h"
 #include "maps/descriptor.h"
 #include "maps/grey_map.h"
+#include "support/atomic_file.h"
 #include "support/console.h"
 #include "support/threads.h"
 #include "support/tick_clock.h"
 
 #include <QDir>
 #include <QFileInfo>
-#include <QSaveFile>
+#include <QHash>
 
 QString database_directory()
 {
@@ -22,6 +23,7 @@ namespace {
 // (empty for a file that is not an image, which is skipped silently).
 struct PreparedRecord {
     QByteArray text;
+    QString name; // the base name it is stored under
     QString skipped;
 };
 
@@ -39,6 +41,7 @@ PreparedRecord prepare_record(const WindowSettings &settings, const QString &dir
         record.skipped = QString("skipped %1: %2\n").arg(file.fileName(), problem);
         return record;
     }
+    record.name = grey->name;
     const FeatureMap descriptor = descriptor_map(*grey, settings);
     append_ft1_record(record.text, encode_ft1_name(grey->name), grey->width, grey->height,
                       descriptor);
@@ -46,13 +49,13 @@ PreparedRecord prepare_record(const WindowSettings &settings, const QString &dir
 }
 
 // Writes buffered text once enough has gathered; false after a write error.
-bool write_out(QSaveFile &file, QByteArray &buffer, bool force)
+bool write_out(AtomicFile &file, QByteArray &buffer, bool force)
 {
     constexpr int chunk = 1 << 20;
     if (buffer.isEmpty() || (!force && buffer.size() < chunk)) {
         return true;
     }
-    const bool written = file.write(buffer) == buffer.size();
+    const bool written = file.write(buffer);
     buffer.clear();
     return written;
 }
@@ -66,8 +69,8 @@ bool build_database(const WindowSettings &settings, const QString &directory,
     const QString path = database_directory() + file_name;
     QDir().mkpath(database_directory());
     // The file is written aside and replaces an existing database only when complete.
-    QSaveFile file(path);
-    if (!file.open(QIODevice::WriteOnly | QIODevice::Text)) {
+    AtomicFile file(path);
+    if (!file.open()) {
         console::write("cannot open file for writing database");
         return false;
     }
@@ -78,12 +81,23 @@ bool build_database(const WindowSettings &settings, const QString &directory,
     // Images are decoded and mapped in parallel; records are written in listing order.
     QByteArray buffer;
     bool written = true;
+    // Base names identify the images in every answer: two images under one name are told.
+    QHash<QString, QString> file_of_name;
     ordered_parallel<PreparedRecord>(
         files.size(), thread_count(options.threads),
         [&](int k) { return prepare_record(settings, directory, files[k]); },
         [&](int k, PreparedRecord &record) {
             if (!record.skipped.isEmpty()) {
                 console::write(record.skipped);
+            }
+            if (!record.text.isEmpty()) {
+                const auto earlier = file_of_name.constFind(record.name);
+                if (earlier != file_of_name.constEnd()) {
+                    console::write(QString("two images stored as %1: %2 and %3\n")
+                                       .arg(record.name, *earlier, files[k].fileName()));
+                } else {
+                    file_of_name.insert(record.name, files[k].fileName());
+                }
             }
             buffer.append(record.text);
             written = write_out(file, buffer, false);
@@ -94,8 +108,7 @@ bool build_database(const WindowSettings &settings, const QString &directory,
         });
     written = written && write_out(file, buffer, true) && file.commit();
     if (!written) {
-        console::write(
-            QString("cannot write database file %1: %2\n").arg(path, file.errorString()));
+        console::write(QString("cannot write database file %1: %2\n").arg(path, file.error()));
         return false;
     }
     console::write(std::to_string(ticks_between(start, tick_ms())) + "\t");

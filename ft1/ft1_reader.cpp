@@ -12,6 +12,15 @@
 #include <string_view>
 #include <vector>
 
+int Ft1Contents::complete_records() const
+{
+    int count = 0;
+    for (const Ft1Record &record : records) {
+        count += record.complete ? 1 : 0;
+    }
+    return count;
+}
+
 QString ft1_summary(int header_lines)
 {
     return QStringLiteral("From opened database file restored ") + QString::number(header_lines) +
@@ -190,6 +199,17 @@ private:
             m_state = State::Skipping;
             return;
         }
+        Ft1Record record;
+        record.name = name;
+        bool ok = false;
+        record.image_width = to_int(fields[1], &ok);
+        record.image_width = ok ? record.image_width : -1;
+        record.image_height = to_int(fields[2], &ok);
+        record.image_height = ok ? record.image_height : -1;
+        record.map_width = width;
+        record.map_height = height;
+        record.complete = width <= 0 || height <= 0;
+        m_contents.records.append(record);
         if (width <= 0 || height <= 0) {
             return; // an image too small for the window: counted, no map
         }
@@ -280,6 +300,7 @@ private:
                         .arg(m_map.height));
         }
         m_contents.maps.append(m_map);
+        m_contents.records.last().complete = true;
         m_map = FeatureMap();
         m_state = State::Header;
         if (m_options.progress) {
@@ -315,8 +336,15 @@ Ft1Contents read_ft1(const QString &path, const LoadOptions &options)
 {
     Ft1Contents contents;
     QFile file(path);
+    const QFileInfo info(path);
     // Only regular files: a device or a pipe could feed the reader without end.
-    if (!QFileInfo(path).isFile() || !file.open(QIODevice::ReadOnly | QIODevice::Text)) {
+    if (info.exists() && !info.isFile()) {
+        contents.error =
+            info.isDir() ? QStringLiteral("is a folder") : QStringLiteral("not a regular file");
+        return contents;
+    }
+    if (!file.open(QIODevice::ReadOnly | QIODevice::Text)) {
+        contents.error = file.errorString();
         return contents;
     }
     // Text mode has removed every carriage return, as a text stream reading the file sees it.
@@ -356,17 +384,25 @@ Ft1Contents read_ft1(const QString &path, const LoadOptions &options)
     return contents;
 }
 
-void load_database(const QString &path, QList<FeatureMap> &database, QString &message,
-                   const LoadOptions &options)
+Ft1Contents load_database_file(const QString &path, const LoadOptions &options)
 {
-    const Ft1Contents contents = read_ft1(path, options);
+    Ft1Contents contents = read_ft1(path, options);
     if (!contents.opened) {
         console::write("file with precomputed db was not opened\n");
-        return;
+        return contents;
     }
     for (const QString &problem : contents.problems) {
         console::write(problem + "\n");
     }
-    database.append(contents.maps);
-    message = ft1_summary(contents.header_lines);
+    return contents;
+}
+
+void load_database(const QString &path, QList<FeatureMap> &database, QString &message,
+                   const LoadOptions &options)
+{
+    const Ft1Contents contents = load_database_file(path, options);
+    if (contents.opened) {
+        database.append(contents.maps);
+        message = ft1_summary(contents.header_lines);
+    }
 }

@@ -16,11 +16,27 @@
 
 #include <functional>
 
+// The header of one record: what the builder knew of the image and its map.
+struct Ft1Record {
+    QString name;
+    int image_width = -1; // -1 when the field is not a whole number
+    int image_height = -1;
+    int map_width = 0;
+    int map_height = 0;
+    bool complete = false; // closed by "EOR" (a record without cells needs none)
+};
+
 struct Ft1Contents {
     bool opened = false;
-    QList<FeatureMap> maps; // complete records with positive sizes, in file order
-    int header_lines = 0;   // the count that the summary reports
-    QStringList problems;   // "path:line: what", one per malformed line
+    QList<FeatureMap> maps;   // complete records with positive sizes, in file order
+    int header_lines = 0;     // the count that the summary reports
+    QList<Ft1Record> records; // every header with whole-number map sizes, in file order
+    QStringList problems;     // "path:line: what", one per malformed line
+    QString error;            // why the file did not open
+
+    int complete_records() const;
+    // Lines were read, but none of them made a complete record.
+    bool not_a_database() const { return opened && header_lines > 0 && complete_records() == 0; }
 };
 
 struct LoadOptions {
@@ -32,6 +48,10 @@ Ft1Contents read_ft1(const QString &path, const LoadOptions &options = LoadOptio
 
 // "From opened database file restored N images".
 QString ft1_summary(int header_lines);
+
+// Reads the file and writes the loader's console lines: every malformed line, or "file with
+// precomputed db was not opened\n" when the file cannot be opened.
+Ft1Contents load_database_file(const QString &path, const LoadOptions &options = LoadOptions());
 
 // Appends the maps of the complete records of the ".ft1" file to `database`, writes every
 // malformed line to the console and sets `message` to the summary; writes "file with

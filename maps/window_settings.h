@@ -6,6 +6,10 @@
 #include <string>
 
 struct WindowSettings {
+    // The ranges the window's form offers (h' and c).
+    static constexpr int max_radius = 5000;
+    static constexpr int max_step_divisor = 99;
+
     int radius = 50;
     int step_divisor = 1;
 

@@ -15,10 +15,13 @@ namespace {
 
 constexpr double infinity = std::numeric_limits<double>::infinity();
 
-// The best score found so far by any thread.
+// The best score found so far by any thread; a window scoring above it cannot matter.
 class SharedBound
 {
 public:
+    explicit SharedBound(float start)
+        : m_value(start)
+    {}
     float get() const { return m_value.load(std::memory_order_relaxed); }
     void lower(float score)
     {
@@ -29,7 +32,7 @@ public:
     }
 
 private:
-    std::atomic<float> m_value{no_best_score};
+    std::atomic<float> m_value;
 };
 
 // The first-minimum window of one map among the windows scored, in candidate order.
@@ -110,10 +113,12 @@ struct Seed {
 class Search
 {
 public:
-    explicit Search(const FeatureMap &pattern)
+    // `bound`: windows scoring above it do not matter from the start.
+    Search(const FeatureMap &pattern, float bound)
         : m_pattern(pattern)
         , m_sums(pattern)
         , m_kernels(score_kernels())
+        , m_bound(bound)
     {}
 
     Seed find_seed(const FeatureMap &map) const
@@ -188,19 +193,41 @@ private:
     SharedBound m_bound;
 };
 
-// Runs `work(m)` for every map from `first` on that has windows, on `threads` threads.
-template <typename Work>
+// Runs `work(m)` for every map from `first` on that has windows and is wanted, on `threads`
+// threads.
+template <typename Work, typename Wanted>
 void for_each_map(const QList<FeatureMap> &database, const FeatureMap &pattern, int first,
-                  int threads, Work work)
+                  int threads, Wanted wanted, Work work)
 {
     std::atomic<int> next{first};
     run_on_threads(threads, [&] {
         for (int m = next++; m < database.size(); m = next++) {
-            if (has_windows(database[m], pattern)) {
+            if (has_windows(database[m], pattern) && wanted(m)) {
                 work(m);
             }
         }
     });
+}
+
+bool every_map(int)
+{
+    return true;
+}
+
+// The first map with the lowest best score below 9999999 among the wanted ones.
+std::optional<MatchCandidate> first_minimum(const std::vector<MapBest> &per_map,
+                                            const QList<FeatureMap> &database)
+{
+    std::optional<MatchCandidate> found;
+    float lowest = no_best_score;
+    for (int m = 0; m < database.size(); ++m) {
+        const MapBest &candidate = per_map[static_cast<std::size_t>(m)];
+        if (candidate.score < lowest) {
+            lowest = candidate.score;
+            found = MatchCandidate{candidate.x, candidate.y, candidate.score, database[m].name, m};
+        }
+    }
+    return found;
 }
 
 } // namespace
@@ -217,19 +244,19 @@ std::optional<MatchCandidate> best_window(const FeatureMap &pattern,
     }
     // The first candidate, for when no score is below 9999999. A pattern without cells scores
     // 0 everywhere, so it is also the pick then.
-    MatchCandidate result{0, 0, window_score(database[first], pattern, 0, 0), database[first].name,
-                          first};
+    const MatchCandidate first_candidate{0, 0, window_score(database[first], pattern, 0, 0),
+                                         database[first].name, first};
     if (pattern.width <= 0 || pattern.height <= 0) {
-        return result;
+        return first_candidate;
     }
     const int workers = std::min(thread_count(threads), int(database.size()) - first);
     const std::size_t count = static_cast<std::size_t>(database.size());
-    Search search(pattern);
+    Search search(pattern, no_best_score);
 
     // First the lower bounds of every map, and in each the window with the smallest one. Only
     // that window is kept; a map's sums live while a thread works on the map.
     std::vector<Seed> seeds(count);
-    for_each_map(database, pattern, first, workers, [&](int m) {
+    for_each_map(database, pattern, first, workers, every_map, [&](int m) {
         seeds[static_cast<std::size_t>(m)] = search.find_seed(database[m]);
     });
 
@@ -259,17 +286,36 @@ std::optional<MatchCandidate> best_window(const FeatureMap &pattern,
         search.lower_bound(best.score);
     }
 
-    for_each_map(database, pattern, first, workers, [&](int m) {
+    for_each_map(database, pattern, first, workers, every_map, [&](int m) {
         search.scan_map(database[m], per_map[static_cast<std::size_t>(m)]);
     });
+    return first_minimum(per_map, database).value_or(first_candidate);
+}
 
-    float best = no_best_score;
-    for (int m = first; m < database.size(); ++m) {
-        const MapBest &candidate = per_map[static_cast<std::size_t>(m)];
-        if (candidate.score < best) {
-            best = candidate.score;
-            result = {candidate.x, candidate.y, candidate.score, database[m].name, m};
-        }
+RunnerUp runner_up_window(const FeatureMap &pattern, const QList<FeatureMap> &database, int threads,
+                          const MatchCandidate &best)
+{
+    RunnerUp result;
+    auto other = [&](int m) { return database[m].name != best.name; };
+    for (int m = 0; m < database.size() && !result.other_images; ++m) {
+        result.other_images = has_windows(database[m], pattern) && other(m);
+    }
+    if (!result.other_images || pattern.width <= 0 || pattern.height <= 0 ||
+        !(best.score < no_best_score)) {
+        return result;
+    }
+    // Only windows within reach matter, from the start.
+    const float reach = static_cast<float>(double(runner_up_reach) * double(best.score));
+    Search search(pattern, std::nextafter(reach, std::numeric_limits<float>::infinity()));
+    std::vector<MapBest> per_map(static_cast<std::size_t>(database.size()));
+    const int workers = std::min(thread_count(threads), int(database.size()));
+    for_each_map(database, pattern, 0, workers, other, [&](int m) {
+        search.scan_map(database[m], per_map[static_cast<std::size_t>(m)]);
+    });
+    result.window = first_minimum(per_map, database);
+    if (result.window &&
+        !(double(result.window->score) <= double(runner_up_reach) * double(best.score))) {
+        result.window.reset();
     }
     return result;
 }

@@ -20,3 +20,19 @@
 // Nothing when no window of any map fits the pattern. `threads`: 0 for one per core.
 std::optional<MatchCandidate> best_window(const FeatureMap &pattern,
                                           const QList<FeatureMap> &database, int threads);
+
+// Runner-ups are looked for up to this many times the best score: beyond, the best is clear,
+// and proving how far the runner-up lies would cost a scan of nearly every window.
+constexpr int runner_up_reach = 2;
+
+struct RunnerUp {
+    // The best window among the maps whose name differs from that of `best` (the first such
+    // minimum), when it scores at most runner_up_reach times the best score.
+    std::optional<MatchCandidate> window;
+    bool other_images = false; // some map of another name has windows
+};
+
+// The runner-up of the best window `best`; none is looked for a pattern without cells or a best
+// score of 9999999 or more.
+RunnerUp runner_up_window(const FeatureMap &pattern, const QList<FeatureMap> &database, int threads,
+                          const MatchCandidate &best);

@@ -23,9 +23,24 @@ PatternPick search_one(const WindowSettings &settings, const FeatureMap &pattern
 {
     PatternPick pick;
     pick.pattern_name = pattern.name;
-    pick.best = best_window(descriptor_map(pattern, settings), database, threads);
+    const FeatureMap descriptor = descriptor_map(pattern, settings);
+    pick.map_width = descriptor.width;
+    pick.map_height = descriptor.height;
+    pick.best = best_window(descriptor, database, threads);
     pick.found = pattern.name == pick.picked_name();
     return pick;
+}
+
+void find_runner_up(const WindowSettings &settings, const FeatureMap &pattern,
+                    const QList<FeatureMap> &database, int threads, PatternPick &pick)
+{
+    if (!pick.best) {
+        return;
+    }
+    const RunnerUp runner_up =
+        runner_up_window(descriptor_map(pattern, settings), database, threads, *pick.best);
+    pick.runner_up = runner_up.window;
+    pick.other_images = runner_up.other_images;
 }
 
 } // namespace
@@ -62,5 +77,9 @@ SearchOutcome search_patterns(const WindowSettings &settings, const QList<Featur
     outcome.rate = static_cast<float>(double(outcome.found) / outcome.patterns * 100.0);
     const int average = static_cast<std::int32_t>(outcome.elapsed_ms) / outcome.patterns;
     console::write(std::to_string(average) + "\t" + format_rate(outcome.rate) + "\n");
+    // Outside the timed search: the figures above are those of the search alone.
+    for (int k = 0; k < patterns.size() && options.runner_up; ++k) {
+        find_runner_up(settings, patterns[k], database, options.threads, outcome.picks[k]);
+    }
     return outcome;
 }

@@ -20,6 +20,12 @@
 struct PatternPick {
     QString pattern_name;
     std::optional<MatchCandidate> best; // nothing when no window of any map fits the pattern
+    // With runner-ups asked for: the best window among the maps of other names, when one scores
+    // within runner_up_reach times the best, and whether maps of other names have windows.
+    std::optional<MatchCandidate> runner_up;
+    bool other_images = false;
+    int map_width = 0; // the sizes of the pattern's descriptor map
+    int map_height = 0;
     bool found = false;
 
     QString picked_name() const { return best ? best->name : QString(); }
@@ -45,6 +51,8 @@ struct SearchOptions {
     std::function<std::uint32_t()> clock;              // the tick counter; tick_ms when empty
     std::function<void(int done, int total)> progress; // called after each pattern
     int threads = 0; // threads sharing the database maps of each pattern; 0: one per core
+    // Also find each pattern's runner-up, after the timed search and its line.
+    bool runner_up = true;
 };
 
 // Searches every pattern in the database and writes the console lines of the search:

@@ -158,6 +158,26 @@ private slots:
         QVERIFY(console.contains("skipped line\nbreak.png: a line break would split its record\n"));
     }
 
+    // Both are written, as the system writes them; the console names both files.
+    void images_under_one_base_name_are_told()
+    {
+        ScopedWorkdir dir;
+        QVERIFY(dir.mkpath("images"));
+        for (const char *name :
+             {"2021.03.04 beach.png", "2021.03.05 coins.png", "other.png", "2021.jpg"}) {
+            QVERIFY(save_grey_image(QString("images/") + name, 100, 100, ramp));
+        }
+        ImageMatcher matcher(50, 1, ImageMatcher::Quiet{});
+        QString console;
+        const QByteArray text = built(matcher, "images", "names.ft1", &console);
+        QCOMPARE(text.count("2021;100;100;0;0;\n"), 3);
+        QVERIFY2(console.startsWith("two images stored as 2021: 2021.03.04 beach.png and "
+                                    "2021.03.05 coins.png\n"
+                                    "two images stored as 2021: 2021.03.04 beach.png and "
+                                    "2021.jpg\n"),
+                 qPrintable(console));
+    }
+
     void names_are_written_in_the_locale_encoding()
     {
         ScopedWorkdir dir;

@@ -69,6 +69,10 @@ struct Expected {
     int x = 0;
     int y = 0;
     float score = 0;
+    int runner_map = -1; // the runner-up: the first lowest score below 9999999 of another name
+    int runner_x = 0;
+    int runner_y = 0;
+    float runner_score = 0;
 };
 
 // The literal pick: every candidate of every map in a list, then pick_best_index.
@@ -87,7 +91,21 @@ Expected literal_pick(const FeatureMap &pattern, const QList<FeatureMap> &databa
     if (best < 0) {
         return {};
     }
-    return {map_of[best], candidates[best].x, candidates[best].y, candidates[best].score};
+    Expected expected{map_of[best], candidates[best].x, candidates[best].y, candidates[best].score};
+    // A pattern without cells scores 0 everywhere: no runner-up is looked for.
+    float second = no_best_score;
+    const bool has_cells = pattern.width > 0 && pattern.height > 0;
+    for (int k = 0; has_cells && k < candidates.size() && candidates[best].score < no_best_score;
+         ++k) {
+        if (candidates[k].name != candidates[best].name && candidates[k].score < second) {
+            second = candidates[k].score;
+            expected.runner_map = map_of[k];
+            expected.runner_x = candidates[k].x;
+            expected.runner_y = candidates[k].y;
+            expected.runner_score = second;
+        }
+    }
+    return expected;
 }
 
 struct Found {
@@ -105,6 +123,39 @@ Found fast_pick(const FeatureMap &pattern, const QList<FeatureMap> &database, in
         return {};
     }
     return {true, best->map, best->x, best->y, best->score};
+}
+
+// The runner-up, as the search with it asked for gives it; its best is the same as without.
+QString runner_up_mismatch(const FeatureMap &pattern, const QList<FeatureMap> &database,
+                           int threads, const Expected &expected)
+{
+    const std::optional<MatchCandidate> best = best_window(pattern, database, threads);
+    if (!best) {
+        return QString();
+    }
+    const RunnerUp found = runner_up_window(pattern, database, threads, *best);
+    const bool within_reach =
+        expected.runner_map >= 0 &&
+        double(expected.runner_score) <= double(runner_up_reach) * double(expected.score);
+    if (bool(found.window) != within_reach) {
+        return QString("runner-up %1, expected %2")
+            .arg(found.window ? "found" : "none")
+            .arg(expected.runner_map);
+    }
+    if (found.window &&
+        (found.window->map != expected.runner_map || found.window->x != expected.runner_x ||
+         found.window->y != expected.runner_y || !(found.window->score == expected.runner_score))) {
+        return QString("runner-up map %1 (%2, %3) score %4, expected map %5 (%6, %7) score %8")
+            .arg(found.window->map)
+            .arg(found.window->x)
+            .arg(found.window->y)
+            .arg(double(found.window->score), 0, 'g', 9)
+            .arg(expected.runner_map)
+            .arg(expected.runner_x)
+            .arg(expected.runner_y)
+            .arg(double(expected.runner_score), 0, 'g', 9);
+    }
+    return QString();
 }
 
 bool same_score(float a, float b)
@@ -148,6 +199,8 @@ private slots:
                                           .arg(threads)
                                           .arg(pattern.width)
                                           .arg(pattern.height);
+                const QString runner_up = runner_up_mismatch(pattern, database, threads, expected);
+                QVERIFY2(runner_up.isEmpty(), qPrintable(where + ": " + runner_up));
                 QVERIFY2(found.exists == (expected.map >= 0), qPrintable(where));
                 if (!found.exists) {
                     continue;
@@ -196,6 +249,8 @@ private slots:
             }
             const Expected expected = literal_pick(pattern, database);
             for (int threads : {1, 3}) {
+                const QString runner_up = runner_up_mismatch(pattern, database, threads, expected);
+                QVERIFY2(runner_up.isEmpty(), qPrintable(runner_up));
                 const Found found = fast_pick(pattern, database, threads);
                 QCOMPARE(found.map, expected.map);
                 QCOMPARE(found.x, expected.x);

@@ -1,0 +1,131 @@
+#include "evaluation/answer.h"
+
+#include "search/best_window.h"
+#include "search/window_compare.h"
+
+#include <QFileInfo>
+
+#include <cmath>
+#include <limits>
+
+QString verdict_text(Verdict verdict)
+{
+    switch (verdict) {
+    case Verdict::found:
+        return QStringLiteral("found");
+    case Verdict::ambiguous:
+        return QStringLiteral("ambiguous");
+    case Verdict::no_cells:
+        return QStringLiteral("no cells");
+    case Verdict::no_window:
+        return QStringLiteral("no window");
+    }
+    return QString();
+}
+
+std::optional<double> Answer::ratio() const
+{
+    if (!best || !runner_up) {
+        return std::nullopt;
+    }
+    if (best->score == 0) {
+        return runner_up->score == 0 ? 1.0 : std::numeric_limits<double>::infinity();
+    }
+    return double(runner_up->score) / double(best->score);
+}
+
+Answer literal_answer(const PatternPick &pick, const QString &file, QSize size,
+                      const WindowSettings &settings, const QString &database_folder)
+{
+    Answer answer;
+    answer.file = file;
+    answer.base_name = pick.pattern_name;
+    answer.pattern_size = size;
+    answer.picked_name = pick.picked_name();
+    answer.best = pick.best;
+    answer.runner_up = pick.runner_up;
+    answer.other_images = pick.other_images;
+    answer.map_size = QSize(pick.map_width, pick.map_height);
+    answer.found = pick.found;
+    if (pick.best) {
+        const QString image =
+            database_folder + "/" + pick.best->name + "." + QFileInfo(file).suffix();
+        answer.found_image = QFileInfo(image).isFile() ? image : QString();
+        const int step = settings.step();
+        answer.crop = QRect(pick.best->x * step, pick.best->y * step, size.width(), size.height());
+        answer.tolerance = step;
+    }
+    if (pick.map_width <= 0 || pick.map_height <= 0) {
+        answer.verdict = Verdict::no_cells;
+    } else if (!pick.best) {
+        answer.verdict = Verdict::no_window;
+    } else if (pick.runner_up || !(pick.best->score < cut_off_score)) {
+        answer.verdict = Verdict::ambiguous;
+    } else {
+        answer.verdict = Verdict::found;
+    }
+    return answer;
+}
+
+namespace {
+
+QString number(double value)
+{
+    return QString::number(value, 'g', 6);
+}
+
+} // namespace
+
+QString answer_block(const Answer &answer)
+{
+    QString text = QString("answer: %1 (%2)\n")
+                       .arg(answer.picked_name.isEmpty() ? "-" : answer.picked_name,
+                            verdict_text(answer.verdict));
+    auto line = [&text](const char *label, const QString &value) {
+        text += QString("  %1%2\n").arg(QString(label).leftJustified(12)).arg(value);
+    };
+    if (answer.verdict == Verdict::no_cells) {
+        line("pattern", QString("%1 x %2 pixels give no cells: too small for the window")
+                            .arg(answer.pattern_size.width())
+                            .arg(answer.pattern_size.height()));
+        return text;
+    }
+    if (!answer.best) {
+        line("pattern", QString("%1 x %2 cells: larger than every database map")
+                            .arg(answer.map_size.width())
+                            .arg(answer.map_size.height()));
+        return text;
+    }
+    line("image", answer.found_image.isEmpty()
+                      ? QString("not in database/ under %1.%2")
+                            .arg(answer.picked_name, QFileInfo(answer.file).suffix())
+                      : answer.found_image);
+    const QRect &crop = answer.crop;
+    QString where = QString("x %1, y %2, %3 x %4 pixels")
+                        .arg(crop.x())
+                        .arg(crop.y())
+                        .arg(crop.width())
+                        .arg(crop.height());
+    if (answer.tolerance > 0) {
+        where += QString(" (corner within %1 pixels: the grid's step)").arg(answer.tolerance);
+    }
+    line("crop", where);
+    line("score", QString("%1 over %2 cells (%3 x %4), at cell %5, %6")
+                      .arg(number(answer.best->score))
+                      .arg(answer.cells())
+                      .arg(answer.map_size.width())
+                      .arg(answer.map_size.height())
+                      .arg(answer.best->x)
+                      .arg(answer.best->y));
+    if (answer.runner_up) {
+        const double ratio = *answer.ratio();
+        line("runner-up", QString("%1, score %2 (%3 times the best)")
+                              .arg(answer.runner_up->name, number(answer.runner_up->score),
+                                   std::isinf(ratio) ? QString("infinitely many") : number(ratio)));
+    } else {
+        line("runner-up", answer.other_images
+                              ? QString("none within %1 times the best").arg(runner_up_reach)
+                              : QString("no other image"));
+    }
+    return text;
+}

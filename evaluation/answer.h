@@ -1,0 +1,58 @@
+#pragma once
+// What a search says about one pattern, in terms a user can act on: which image, where in it
+// in pixels, how good the match is, how close the runner-up came, and a short verdict.
+//
+// Positions: a map cell (x, y) of the literal grid puts the pattern's first window centre,
+// pattern pixel (radius, radius), on image pixel (radius + x * step, radius + y * step). The
+// pattern's own grid starts at its corner, so the crop's top-left corner lies near
+// (x * step, y * step), within one step when the crop was not cut on the grid.
+
+#include "maps/window_settings.h"
+#include "search/database_search.h"
+
+#include <QPoint>
+#include <QRect>
+#include <QSize>
+#include <QString>
+
+#include <optional>
+
+enum class Verdict {
+    found,     // a clear best image: no other image scores within twice the best
+    ambiguous, // another image scores within twice the best, or every window was cut off
+    no_cells,  // the pattern is too small for the window: its map has no cells
+    no_window, // the pattern's map is larger than every database map
+};
+
+// "found", "ambiguous", "no cells", "no window".
+QString verdict_text(Verdict verdict);
+
+struct Answer {
+    QString file;        // the pattern's file name
+    QString base_name;   // the name a database map must bear for the pattern to count as found
+    QSize pattern_size;  // in pixels
+    QString picked_name; // empty when no window fits
+    QString found_image; // "database/" + picked name + "." + the pattern's suffix, when it exists
+    std::optional<MatchCandidate> best;      // map cell position and score
+    std::optional<MatchCandidate> runner_up; // best of the other images, within twice the best
+    bool other_images = false;               // other images have windows at all
+    QSize map_size;    // the pattern's descriptor map: map_size.width() x height() cells
+    QPoint phase;      // the grid phase of the pattern's cells; (0, 0) on the literal grid
+    QRect crop;        // the pattern in the found image, in pixels (when there is a best)
+    int tolerance = 0; // how many pixels the crop's corner may be off either way
+    Verdict verdict = Verdict::no_window;
+    bool found = false; // the picked name is the pattern's base name
+
+    qint64 cells() const { return qint64(map_size.width()) * map_size.height(); }
+    // runner-up score / best score, infinite for a best of 0; none without a runner-up.
+    std::optional<double> ratio() const;
+};
+
+// The answer of the literal search for one pattern: `file` and `size` describe the pattern
+// image; `database_folder` is where its found image is looked for.
+Answer literal_answer(const PatternPick &pick, const QString &file, QSize size,
+                      const WindowSettings &settings,
+                      const QString &database_folder = QStringLiteral("database"));
+
+// The answer as a few indented lines for people, after a first line "answer: NAME (verdict)".
+QString answer_block(const Answer &answer);

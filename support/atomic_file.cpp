@@ -1,0 +1,101 @@
+#include "support/atomic_file.h"
+
+#include <QFile>
+#include <QFileInfo>
+
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+AtomicFile::AtomicFile(const QString &path)
+    : m_path(path)
+{}
+
+AtomicFile::~AtomicFile()
+{
+    if (m_descriptor >= 0) {
+        ::close(m_descriptor);
+    }
+    if (!m_temporary.isEmpty()) {
+        ::unlink(m_temporary.constData());
+    }
+}
+
+bool AtomicFile::fail(int error_number)
+{
+    m_failed = true;
+    m_error = QString::fromLocal8Bit(std::strerror(error_number));
+    return false;
+}
+
+bool AtomicFile::open()
+{
+    const QByteArray target = QFile::encodeName(m_path);
+    struct stat existing;
+    const bool exists = ::stat(target.constData(), &existing) == 0;
+    if (exists && !S_ISREG(existing.st_mode)) {
+        m_failed = true;
+        m_error = S_ISDIR(existing.st_mode) ? QStringLiteral("is a folder")
+                                            : QStringLiteral("not a regular file");
+        return false;
+    }
+    QByteArray pattern = target + ".XXXXXX";
+    m_descriptor = ::mkstemp(pattern.data());
+    if (m_descriptor < 0) {
+        return fail(errno);
+    }
+    m_temporary = pattern;
+    // The new file gets the old one's permissions, or those a new file would get.
+    mode_t mode = 0666;
+    if (exists) {
+        mode = existing.st_mode & 07777;
+    } else {
+        const mode_t mask = ::umask(0);
+        ::umask(mask);
+        mode &= ~mask;
+    }
+    ::fchmod(m_descriptor, mode);
+    return true;
+}
+
+bool AtomicFile::write(const char *data, qint64 size)
+{
+    if (m_failed || m_descriptor < 0) {
+        return false;
+    }
+    while (size > 0) {
+        const ssize_t written = ::write(m_descriptor, data, static_cast<size_t>(size));
+        if (written < 0) {
+            if (errno == EINTR) {
+                continue;
+            }
+            return fail(errno);
+        }
+        data += written;
+        size -= written;
+    }
+    return true;
+}
+
+bool AtomicFile::commit()
+{
+    if (m_failed || m_descriptor < 0) {
+        return false;
+    }
+    if (::fsync(m_descriptor) != 0 && errno != EINVAL) {
+        return fail(errno);
+    }
+    const int descriptor = m_descriptor;
+    m_descriptor = -1;
+    if (::close(descriptor) != 0) {
+        return fail(errno);
+    }
+    if (::rename(m_temporary.constData(), QFile::encodeName(m_path).constData()) != 0) {
+        return fail(errno);
+    }
+    m_temporary.clear();
+    return true;
+}

@@ -1,0 +1,248 @@
+// Answers of the literal search: where the crop lies in pixels, the runner-up, the verdict,
+// and the settings a database was built with.
+
+#include "evaluation/answer.h"
+#include "ft1/settings_fit.h"
+#include "maps/descriptor.h"
+#include "search/database_search.h"
+#include "test_support.h"
+
+#include <QtTest>
+
+namespace {
+
+// Smooth images that differ from each other: a crop off the grid still looks most like its own
+// image.
+FeatureMap smooth_image(int seed, int width, int height, const QString &name)
+{
+    FeatureMap map = FeatureMap::allocate(width, height, name);
+    for (int y = 0; y < height; ++y) {
+        for (int x = 0; x < width; ++x) {
+            const double value = 128 + 55 * std::sin(x * (0.021 + 0.004 * seed) + seed) +
+                                 45 * std::cos(y * (0.017 + 0.003 * seed) + 2 * seed) +
+                                 20 * std::sin((x + y) * 0.05 + seed);
+            map.at(x, y) = float(std::clamp(int(value), 0, 255));
+        }
+    }
+    return map;
+}
+
+FeatureMap crop(const FeatureMap &image, int x0, int y0, int width, int height)
+{
+    FeatureMap part = FeatureMap::allocate(width, height, image.name);
+    for (int y = 0; y < height; ++y) {
+        for (int x = 0; x < width; ++x) {
+            part.at(x, y) = image.at(x0 + x, y0 + y);
+        }
+    }
+    return part;
+}
+
+struct Collection {
+    QList<FeatureMap> images;
+    QList<FeatureMap> database;
+};
+
+Collection collection(const WindowSettings &settings, const QStringList &names)
+{
+    Collection c;
+    for (int k = 0; k < names.size(); ++k) {
+        c.images.append(smooth_image(k, 320, 260, names[k]));
+        FeatureMap map = descriptor_map(c.images.last(), settings);
+        map.name = names[k];
+        c.database.append(map);
+    }
+    return c;
+}
+
+Answer answer_for(const FeatureMap &pattern, const QList<FeatureMap> &database,
+                  const WindowSettings &settings)
+{
+    ConsoleCapture quiet;
+    const SearchOutcome outcome = search_patterns(settings, {pattern}, database);
+    return literal_answer(outcome.picks.first(), pattern.name + ".png",
+                          QSize(pattern.width, pattern.height), settings, "nowhere");
+}
+
+Ft1Record record(int image_width, int image_height, const WindowSettings &settings)
+{
+    Ft1Record r;
+    r.image_width = image_width;
+    r.image_height = image_height;
+    r.map_width = descriptor_extent(image_width, settings.radius, settings.step());
+    r.map_height = descriptor_extent(image_height, settings.radius, settings.step());
+    r.complete = true;
+    return r;
+}
+
+} // namespace
+
+Q_DECLARE_METATYPE(QList<WindowSettings>)
+
+class TestAnswers : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    // A crop cut on the grid is found exactly where it was cut; one cut off the grid within
+    // one step of it.
+    void crop_position_in_pixels_data()
+    {
+        QTest::addColumn<int>("radius");
+        QTest::addColumn<int>("step_divisor");
+        QTest::addColumn<int>("x0");
+        QTest::addColumn<int>("y0");
+        QTest::newRow("radius 4, at the corner") << 4 << 1 << 0 << 0;
+        QTest::newRow("radius 4, on the grid") << 4 << 1 << 12 << 28;
+        QTest::newRow("radius 4, off the grid") << 4 << 1 << 13 << 30;
+        QTest::newRow("radius 6, off the grid by one") << 6 << 1 << 37 << 19;
+        QTest::newRow("radius 6, off the grid by five") << 6 << 1 << 47 << 65;
+        QTest::newRow("radius 8 step 4, on the grid") << 8 << 2 << 40 << 44;
+        QTest::newRow("radius 8 step 4, off the grid") << 8 << 2 << 42 << 45;
+        QTest::newRow("radius 10, off the grid") << 10 << 1 << 77 << 53;
+    }
+    void crop_position_in_pixels()
+    {
+        QFETCH(int, radius);
+        QFETCH(int, step_divisor);
+        QFETCH(int, x0);
+        QFETCH(int, y0);
+        const WindowSettings settings{radius, step_divisor};
+        const Collection c = collection(settings, {"a", "b", "c"});
+        const FeatureMap pattern = crop(c.images[1], x0, y0, 150, 120);
+        const Answer answer = answer_for(pattern, c.database, settings);
+        QCOMPARE(answer.picked_name, QString("b"));
+        QVERIFY(answer.found);
+        QCOMPARE(answer.crop.size(), QSize(150, 120));
+        QCOMPARE(answer.tolerance, settings.step());
+        const int step = settings.step();
+        if (x0 % step == 0 && y0 % step == 0) {
+            QCOMPARE(answer.crop.topLeft(), QPoint(x0, y0));
+            QCOMPARE(answer.best->score, 0.f);
+        } else {
+            QVERIFY2(
+                std::abs(answer.crop.x() - x0) < step && std::abs(answer.crop.y() - y0) < step,
+                qPrintable(QString("crop at %1, %2").arg(answer.crop.x()).arg(answer.crop.y())));
+        }
+        QCOMPARE(answer.map_size,
+                 QSize(descriptor_extent(150, radius, step), descriptor_extent(120, radius, step)));
+    }
+
+    void verdicts_data()
+    {
+        QTest::addColumn<QStringList>("names");
+        QTest::addColumn<QRect>("cut"); // from image 0
+        QTest::addColumn<QString>("verdict");
+        QTest::addColumn<QString>("runner_up");
+        QTest::newRow("a clear best")
+            << QStringList{"a", "b", "c"} << QRect(20, 16, 160, 120) << "found"
+            << "";
+        QTest::newRow("the same image under two names")
+            << QStringList{"a", "b", "twin"} << QRect(20, 16, 160, 120) << "ambiguous"
+            << "twin";
+        QTest::newRow("the same image twice under one name")
+            << QStringList{"a", "b", "a"} << QRect(20, 16, 160, 120) << "found"
+            << "";
+        QTest::newRow("smaller than the window")
+            << QStringList{"a", "b"} << QRect(0, 0, 8, 30) << "no cells"
+            << "";
+        QTest::newRow("larger than every map")
+            << QStringList{"a", "b"} << QRect(0, 0, 320, 260) << "no window"
+            << "";
+    }
+    void verdicts()
+    {
+        QFETCH(QStringList, names);
+        QFETCH(QRect, cut);
+        QFETCH(QString, verdict);
+        QFETCH(QString, runner_up);
+        const WindowSettings settings{4, 1};
+        Collection c = collection(settings, names);
+        if (names.last() == "twin" || names.last() == "a") {
+            c.database.last() = c.database.first();
+            c.database.last().name = names.last();
+        }
+        FeatureMap pattern = crop(c.images[0], cut.x(), cut.y(), cut.width(), cut.height());
+        if (verdict == "no window") {
+            // Larger than the image it would come from, too.
+            pattern = smooth_image(0, 400, 300, "a");
+        }
+        const Answer answer = answer_for(pattern, c.database, settings);
+        QCOMPARE(verdict_text(answer.verdict), verdict);
+        QCOMPARE(answer.runner_up ? answer.runner_up->name : QString(), runner_up);
+        if (!runner_up.isEmpty()) {
+            QCOMPARE(*answer.ratio(), 1.0); // both score 0
+        }
+        const QString block = answer_block(answer);
+        QVERIFY2(block.startsWith("answer: "), qPrintable(block));
+        QVERIFY2(block.contains("(" + verdict + ")"), qPrintable(block));
+    }
+
+    // The records of a build with given settings fit those settings; the settings that fit
+    // them all are found back, and several when the sizes cannot tell them apart.
+    void settings_that_fit_data()
+    {
+        QTest::addColumn<QList<QSize>>("images");
+        QTest::addColumn<int>("radius");
+        QTest::addColumn<int>("step_divisor");
+        QTest::addColumn<QString>("fitting"); // of the same step divisor
+        QTest::newRow("varied sizes, radius 20")
+            << QList<QSize>{{413, 464}, {945, 1040}, {600, 777}} << 20 << 1
+            << "radius 20, step divisor 1";
+        QTest::newRow("varied sizes, radius 150")
+            << QList<QSize>{{413, 464}, {945, 1040}, {600, 777}, {1200, 1187}} << 150 << 1
+            << "radius 150 to 154, step divisor 1";
+        QTest::newRow("one image: a run of radii")
+            << QList<QSize>{{300, 200}} << 60 << 1 << "radius 60 to 66, step divisor 1";
+        QTest::newRow("step divisor 2") << QList<QSize>{{413, 464}, {945, 1040}} << 40 << 2
+                                        << "radius 40 to 41, step divisor 2";
+        QTest::newRow("images too small for the window")
+            << QList<QSize>{{90, 90}, {500, 400}} << 50 << 1 << "radius 50 to 55, step divisor 1";
+    }
+    void settings_that_fit()
+    {
+        QFETCH(QList<QSize>, images);
+        QFETCH(int, radius);
+        QFETCH(int, step_divisor);
+        QFETCH(QString, fitting);
+        const WindowSettings built{radius, step_divisor};
+        QList<Ft1Record> records;
+        for (const QSize &size : images) {
+            records.append(record(size.width(), size.height(), built));
+        }
+        QVERIFY(settings_fit(records, built).fits_all());
+        QCOMPARE(settings_text(fitting_settings(records, step_divisor)), fitting);
+        QVERIFY(fitting_settings(records).contains(built));
+        const WindowSettings other{radius + 20, step_divisor};
+        QVERIFY(!settings_fit(records, other).fits_all());
+        // A record without an image size tells nothing.
+        Ft1Record unknown = records.first();
+        unknown.image_width = -1;
+        QCOMPARE(settings_fit({unknown}, other).known(), false);
+    }
+
+    void settings_texts_data()
+    {
+        QTest::addColumn<QList<WindowSettings>>("settings");
+        QTest::addColumn<QString>("text");
+        QTest::newRow("none") << QList<WindowSettings>{} << "";
+        QTest::newRow("one") << QList<WindowSettings>{{20, 1}} << "radius 20, step divisor 1";
+        QTest::newRow("runs by divisor")
+            << QList<WindowSettings>{{20, 1}, {21, 1}, {22, 1}, {40, 2}, {60, 1}}
+            << "radius 20 to 22, step divisor 1; radius 60, step divisor 1; radius 40, step "
+               "divisor 2";
+        QTest::newRow("more than three runs")
+            << QList<WindowSettings>{{20, 1}, {30, 1}, {40, 1}, {50, 1}}
+            << "radius 20, step divisor 1; radius 30, step divisor 1; radius 40, step divisor "
+               "1; ...";
+    }
+    void settings_texts()
+    {
+        QFETCH(QList<WindowSettings>, settings);
+        QFETCH(QString, text);
+        QCOMPARE(settings_text(settings), text);
+    }
+};
+
+QTEST_GUILESS_MAIN(TestAnswers)
+#include "tst_answers.moc"

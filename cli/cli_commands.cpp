@@ -133,13 +133,24 @@ std::optional<WindowSettings> settings_for(const CliOptions &options,
     return std::nullopt;
 }
 
-QJsonObject settings_json(const WindowSettings &settings, const QString &source)
+QString mode_name(const CliOptions &options)
+{
+    return options.aligned ? "aligned" : "literal";
+}
+
+SearchMode mode_of(const CliOptions &options)
+{
+    return options.aligned ? SearchMode::aligned : SearchMode::literal;
+}
+
+QJsonObject settings_json(const WindowSettings &settings, const QString &source,
+                          const CliOptions &options)
 {
     return {{"radius", settings.radius},
             {"step_divisor", settings.step_divisor},
             {"step", settings.step()},
             {"radius_from", source},
-            {"mode", "literal"}};
+            {"mode", mode_name(options)}};
 }
 
 QJsonArray answers_json(const QList<Answer> &answers)
@@ -240,9 +251,12 @@ int run_search(const CliOptions &options, const QStringList &args)
     }
     Outputs outputs(QString(), options.json);
     QJsonArray databases;
-    const std::optional<commands::Database> database = open_databases(args.mid(1), databases);
+    std::optional<commands::Database> database = open_databases(args.mid(1), databases);
     if (!database) {
         return exit_unusable_input;
+    }
+    if (options.aligned) {
+        database->make_index();
     }
     QString source;
     const std::optional<WindowSettings> settings = settings_for(options, *database, source);
@@ -252,6 +266,7 @@ int run_search(const CliOptions &options, const QStringList &args)
     commands::SearchRequest request;
     request.pattern_path = args[0];
     request.settings = *settings;
+    request.mode = mode_of(options);
     const commands::SearchResult result = commands::search(request, *database);
     show_result(result.label_text);
     if (!result.pattern_loaded) {
@@ -265,7 +280,7 @@ int run_search(const CliOptions &options, const QStringList &args)
     console::write(answer_block(result.answer));
     outputs.json() = {{"command", "search"},
                       {"version", QCoreApplication::applicationVersion()},
-                      {"settings", settings_json(*settings, source)},
+                      {"settings", settings_json(*settings, source, options)},
                       {"databases", databases},
                       {"timing", QJsonObject{{"search_ms", result.elapsed_ms}}},
                       {"results", QJsonArray{answer_json(result.answer)}}};
@@ -279,9 +294,12 @@ int run_multi(const CliOptions &options, const QStringList &args)
     }
     Outputs outputs(options.report, options.json);
     QJsonArray databases;
-    const std::optional<commands::Database> database = open_databases(args, databases);
+    std::optional<commands::Database> database = open_databases(args, databases);
     if (!database) {
         return exit_unusable_input;
+    }
+    if (options.aligned) {
+        database->make_index();
     }
     QString source;
     const std::optional<WindowSettings> settings = settings_for(options, *database, source);
@@ -289,8 +307,10 @@ int run_multi(const CliOptions &options, const QStringList &args)
         return exit_unusable_input;
     }
     Progress progress("patterns");
-    const commands::MultiResult result = commands::multi_search(
-        *settings, *database, patterns_directory(), search_progress(progress));
+    SearchOptions search = search_progress(progress);
+    search.mode = mode_of(options);
+    const commands::MultiResult result =
+        commands::multi_search(*settings, *database, patterns_directory(), search);
     show_result(result.label_text);
     if (!result.searched) {
         print_failure("the databases hold no map to search in");
@@ -304,7 +324,7 @@ int run_multi(const CliOptions &options, const QStringList &args)
     QJsonObject json = search_json(result);
     json["command"] = "multi";
     json["version"] = QCoreApplication::applicationVersion();
-    json["settings"] = settings_json(*settings, source);
+    json["settings"] = settings_json(*settings, source, options);
     json["databases"] = databases;
     outputs.json() = json;
     return outputs.write() ? exit_ran : exit_unusable_input;
@@ -314,9 +334,10 @@ int run_monster(const CliOptions &options, const QStringList &)
 {
     Outputs outputs(options.report, options.json);
     Progress progress("patterns");
-    const commands::SweepResult result =
-        commands::radius_sweep(patterns_directory(), search_progress(progress),
-                               [](const QString &warning) { print_failure(warning); });
+    SearchOptions search = search_progress(progress);
+    search.mode = mode_of(options);
+    const commands::SweepResult result = commands::radius_sweep(
+        patterns_directory(), search, [](const QString &warning) { print_failure(warning); });
     show_result(result.label_text);
     QJsonArray passes;
     bool any_opened = false;
@@ -344,7 +365,7 @@ int run_monster(const CliOptions &options, const QStringList &)
     }
     outputs.json() = {{"command", "monster"},
                       {"version", QCoreApplication::applicationVersion()},
-                      {"settings", QJsonObject{{"step_divisor", 1}, {"mode", "literal"}}},
+                      {"settings", QJsonObject{{"step_divisor", 1}, {"mode", mode_name(options)}}},
                       {"passes", passes}};
     return outputs.write() ? exit_ran : exit_unusable_input;
 }

@@ -17,8 +17,9 @@ struct CliOptions {
     WindowSettings settings;
     bool radius_given = false;
     bool step_divisor_given = false;
-    QString report; // a path, "-" for standard output, or empty
-    QString json;   // likewise
+    QString report;       // a path, "-" for standard output, or empty
+    QString json;         // likewise
+    bool aligned = false; // the aligned search instead of the literal one
 };
 
 // A usage problem found while a command reads its arguments.

@@ -76,6 +76,10 @@ const std::vector<OptionSpec> &option_table()
          "FILE",
          "search, multi and monster: the results as one JSON document;\n"
          "- for standard output, which then holds the document alone"},
+        {{"aligned"},
+         "",
+         "search, multi and monster: the aligned search, which finds a crop\n"
+         "whatever its offset, and its exact position in pixels"},
         {{"h", "help"}, "", "this help; after a command, the command's help"},
         {{"v", "version"}, "", "the version"},
     };
@@ -214,6 +218,7 @@ int run(const QStringList &arguments)
         const QString value = parser.value(option);
         return value.isEmpty() || value == "-" ? value : QFileInfo(value).absoluteFilePath();
     };
+    options.aligned = parser.isSet("aligned");
     options.report = output_path("report");
     options.json = output_path("json");
     if (options.report == "-" && options.json == "-") {

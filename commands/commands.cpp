@@ -3,6 +3,7 @@
 #include "ft1/database_builder.h"
 #include "ft1/settings_fit.h"
 #include "maps/grey_map.h"
+#include "search/cell_index.h"
 #include "search/database_search.h"
 #include "support/console.h"
 
@@ -12,7 +13,14 @@ namespace commands {
 
 namespace {
 
-MultiResult multi_result(const MultiSearch &search, const WindowSettings &settings)
+Answer answer_of(const PatternPick &pick, const QString &file, QSize size,
+                 const WindowSettings &settings, SearchMode mode)
+{
+    return mode == SearchMode::aligned ? aligned_answer(pick, file, size, settings)
+                                       : literal_answer(pick, file, size, settings);
+}
+
+MultiResult multi_result(const MultiSearch &search, const WindowSettings &settings, SearchMode mode)
 {
     MultiResult result;
     result.refused = search.refused;
@@ -25,7 +33,7 @@ MultiResult multi_result(const MultiSearch &search, const WindowSettings &settin
     result.elapsed_ms = outcome.elapsed_ms;
     for (int k = 0; k < outcome.picks.size(); ++k) {
         result.answers.append(
-            literal_answer(outcome.picks[k], search.files[k], search.sizes[k], settings));
+            answer_of(outcome.picks[k], search.files[k], search.sizes[k], settings, mode));
     }
     result.label_text = success_rate_text(outcome.rate);
     return result;
@@ -38,6 +46,12 @@ void Database::append(const Database &more)
     maps.append(more.maps);
     records.append(more.records);
     files.append(more.files);
+    index.reset();
+}
+
+void Database::make_index()
+{
+    index = std::make_shared<const CellIndex>(maps);
 }
 
 int MultiResult::average_ms() const
@@ -79,7 +93,7 @@ LoadResult load(const QString &path, const Progress &progress)
     if (contents.opened) {
         result.not_a_database = contents.not_a_database();
         result.problems = contents.problems.size();
-        result.database = {contents.maps, contents.records, {path}};
+        result.database = {contents.maps, contents.records, {path}, nullptr};
         result.label_text = ft1_summary(contents.header_lines);
     }
     console::write("Database readed\n");
@@ -124,6 +138,8 @@ SearchResult search(const SearchRequest &request, const Database &database)
 
     SearchOptions options;
     options.threads = request.threads;
+    options.mode = request.mode;
+    options.index = database.index.get();
     const SearchOutcome outcome =
         search_patterns(request.settings, {pattern}, database.maps, options);
     result.searched = outcome.status == SearchStatus::searched;
@@ -133,8 +149,8 @@ SearchResult search(const SearchRequest &request, const Database &database)
         result.elapsed_ms = static_cast<int>(outcome.elapsed_ms);
         pick = outcome.picks.first();
     }
-    result.answer = literal_answer(pick, QFileInfo(path).fileName(), result.pattern_image.size(),
-                                   request.settings);
+    result.answer = answer_of(pick, QFileInfo(path).fileName(), result.pattern_image.size(),
+                              request.settings, request.mode);
     console::write("search2 = " + result.answer.picked_name + "\n");
     result.found_image_path =
         "database/" + result.answer.picked_name + "." + QFileInfo(path).suffix();
@@ -145,7 +161,12 @@ SearchResult search(const SearchRequest &request, const Database &database)
 MultiResult multi_search(const WindowSettings &settings, const Database &database,
                          const QString &directory, const SearchOptions &options)
 {
-    return multi_result(::multi_search(settings, database.maps, directory, options), settings);
+    SearchOptions with_index = options;
+    if (!with_index.index) {
+        with_index.index = database.index.get();
+    }
+    return multi_result(::multi_search(settings, database.maps, directory, with_index), settings,
+                        options.mode);
 }
 
 SweepResult radius_sweep(const QString &directory, const SearchOptions &options, const Warn &warn)
@@ -159,7 +180,7 @@ SweepResult radius_sweep(const QString &directory, const SearchOptions &options,
         done.database_path = sweep_database_path(pass.radius);
         done.opened = !pass.load_message.isEmpty();
         const WindowSettings settings{pass.radius, 1};
-        done.search = multi_result(pass.search, settings);
+        done.search = multi_result(pass.search, settings, options.mode);
         const std::optional<QString> warning = settings_warning(pass.records, settings);
         if (warning && warn) {
             warn(done.database_path + ": " + *warning);

@@ -21,7 +21,10 @@
 #include <QStringList>
 
 #include <functional>
+#include <memory>
 #include <optional>
+
+class CellIndex;
 
 namespace commands {
 
@@ -33,8 +36,11 @@ struct Database {
     QList<FeatureMap> maps;
     QList<Ft1Record> records;
     QStringList files;
+    // The sorted cells of the maps, for the aligned search; made by make_index.
+    std::shared_ptr<const CellIndex> index;
 
-    void append(const Database &more);
+    void append(const Database &more); // the index must be made again
+    void make_index();
 };
 
 // The database file name for a name typed in the name dialog: the name as typed plus ".ft1".
@@ -75,6 +81,7 @@ struct SearchRequest {
     QString pattern_path;
     WindowSettings settings;
     int threads = 0;
+    SearchMode mode = SearchMode::literal;
 };
 
 struct SearchResult {
@@ -121,6 +128,7 @@ struct SweepResult {
 
 // Monster Compare: the sweep of the fourteen precomputed databases, one console line a pass.
 // `warn` hears, right after its pass's line, of every database that does not fit its radius.
+// With the aligned search (options.mode), each pass's database is indexed when loaded.
 SweepResult radius_sweep(const QString &directory = patterns_directory(),
                          const SearchOptions &options = SearchOptions(), const Warn &warn = Warn());
 

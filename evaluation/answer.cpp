@@ -19,6 +19,12 @@ QString verdict_text(Verdict verdict)
         return QStringLiteral("no cells");
     case Verdict::no_window:
         return QStringLiteral("no window");
+    case Verdict::exact:
+        return QStringLiteral("exact");
+    case Verdict::not_found:
+        return QStringLiteral("not found");
+    case Verdict::too_small:
+        return QStringLiteral("too small");
     }
     return QString();
 }
@@ -34,8 +40,10 @@ std::optional<double> Answer::ratio() const
     return double(runner_up->score) / double(best->score);
 }
 
-Answer literal_answer(const PatternPick &pick, const QString &file, QSize size,
-                      const WindowSettings &settings, const QString &database_folder)
+namespace {
+
+Answer common_answer(const PatternPick &pick, const QString &file, QSize size,
+                     const QString &database_folder)
 {
     Answer answer;
     answer.file = file;
@@ -47,10 +55,23 @@ Answer literal_answer(const PatternPick &pick, const QString &file, QSize size,
     answer.other_images = pick.other_images;
     answer.map_size = QSize(pick.map_width, pick.map_height);
     answer.found = pick.found;
+    answer.phase = pick.phase;
+    answer.magnitude = pick.magnitude;
     if (pick.best) {
         const QString image =
             database_folder + "/" + pick.best->name + "." + QFileInfo(file).suffix();
         answer.found_image = QFileInfo(image).isFile() ? image : QString();
+    }
+    return answer;
+}
+
+} // namespace
+
+Answer literal_answer(const PatternPick &pick, const QString &file, QSize size,
+                      const WindowSettings &settings, const QString &database_folder)
+{
+    Answer answer = common_answer(pick, file, size, database_folder);
+    if (pick.best) {
         const int step = settings.step();
         answer.crop = QRect(pick.best->x * step, pick.best->y * step, size.width(), size.height());
         answer.tolerance = step;
@@ -63,6 +84,42 @@ Answer literal_answer(const PatternPick &pick, const QString &file, QSize size,
         answer.verdict = Verdict::ambiguous;
     } else {
         answer.verdict = Verdict::found;
+    }
+    return answer;
+}
+
+Answer aligned_answer(const PatternPick &pick, const QString &file, QSize size,
+                      const WindowSettings &settings, const QString &database_folder)
+{
+    Answer answer = common_answer(pick, file, size, database_folder);
+    if (!pick.any_cells) {
+        answer.verdict = Verdict::too_small;
+        return answer;
+    }
+    if (!pick.best) {
+        answer.verdict = Verdict::no_window;
+        return answer;
+    }
+    const int step = settings.step();
+    answer.crop = QRect(pick.best->x * step - pick.phase.x(), pick.best->y * step - pick.phase.y(),
+                        size.width(), size.height());
+    answer.tolerance = 0;
+    const double score = pick.best->score;
+    const double residual = exact_share * pick.magnitude;
+    const qint64 cells = answer.cells();
+    const bool exact = score <= residual && cells >= exact_cells;
+    const bool close = score <= found_share * pick.magnitude && cells >= found_cells;
+    const bool rival =
+        pick.runner_up && (double(pick.runner_up->score) <= found_runner_up * score ||
+                           double(pick.runner_up->score) <= residual);
+    if (exact && !(pick.runner_up && double(pick.runner_up->score) <= residual)) {
+        answer.verdict = Verdict::exact;
+    } else if ((close || exact) && !rival) {
+        answer.verdict = Verdict::found;
+    } else if (close || exact) {
+        answer.verdict = Verdict::ambiguous;
+    } else {
+        answer.verdict = Verdict::not_found;
     }
     return answer;
 }
@@ -84,7 +141,7 @@ QString answer_block(const Answer &answer)
     auto line = [&text](const char *label, const QString &value) {
         text += QString("  %1%2\n").arg(QString(label).leftJustified(12)).arg(value);
     };
-    if (answer.verdict == Verdict::no_cells) {
+    if (answer.verdict == Verdict::no_cells || answer.verdict == Verdict::too_small) {
         line("pattern", QString("%1 x %2 pixels give no cells: too small for the window")
                             .arg(answer.pattern_size.width())
                             .arg(answer.pattern_size.height()));
@@ -108,6 +165,8 @@ QString answer_block(const Answer &answer)
                         .arg(crop.height());
     if (answer.tolerance > 0) {
         where += QString(" (corner within %1 pixels: the grid's step)").arg(answer.tolerance);
+    } else {
+        where += QString(" (grid phase %1, %2)").arg(answer.phase.x()).arg(answer.phase.y());
     }
     line("crop", where);
     line("score", QString("%1 over %2 cells (%3 x %4), at cell %5, %6")
@@ -123,9 +182,9 @@ QString answer_block(const Answer &answer)
                               .arg(answer.runner_up->name, number(answer.runner_up->score),
                                    std::isinf(ratio) ? QString("infinitely many") : number(ratio)));
     } else {
-        line("runner-up", answer.other_images
-                              ? QString("none within %1 times the best").arg(runner_up_reach)
-                              : QString("no other image"));
+        const double reach = answer.tolerance > 0 ? runner_up_reach : found_runner_up;
+        line("runner-up", answer.other_images ? QString("none within %1 times the best").arg(reach)
+                                              : QString("no other image"));
     }
     return text;
 }

@@ -18,14 +18,33 @@
 #include <optional>
 
 enum class Verdict {
-    found,     // a clear best image: no other image scores within twice the best
-    ambiguous, // another image scores within twice the best, or every window was cut off
-    no_cells,  // the pattern is too small for the window: its map has no cells
+    // Both searches.
+    found,     // a clear best image
+    ambiguous, // another image scores about as well
+    no_cells,  // the literal search: the pattern is too small for the window, its map has no cells
     no_window, // the pattern's map is larger than every database map
+    // The aligned search.
+    exact,     // a match to the database's rounding, in exactly one image
+    not_found, // the best window is no match
+    too_small, // no phase of the pattern has a cell: a side of at most 2 * radius
 };
 
-// "found", "ambiguous", "no cells", "no window".
+// "found", "ambiguous", "no cells", "no window", "exact", "not found", "too small".
 QString verdict_text(Verdict verdict);
+
+// The aligned search's verdicts, with M the sum of |cells| of the best's phase map:
+//   exact      score <= exact_share * M (the database's six-digit rounding leaves no more in
+//              a window that matches exactly), at least exact_cells cells, and no other image
+//              scores that low;
+//   found      score <= found_share * M, at least found_cells cells, and no other image scores
+//              within found_runner_up times the score;
+//   ambiguous  as found or exact, but another image comes that close;
+//   not found  anything else.
+constexpr double exact_share = 5.1e-6;
+constexpr double found_share = 0.2;
+constexpr double found_runner_up = 5;
+constexpr int exact_cells = 2;
+constexpr int found_cells = 4;
 
 struct Answer {
     QString file;        // the pattern's file name
@@ -36,10 +55,11 @@ struct Answer {
     std::optional<MatchCandidate> best;      // map cell position and score
     std::optional<MatchCandidate> runner_up; // best of the other images, within twice the best
     bool other_images = false;               // other images have windows at all
-    QSize map_size;    // the pattern's descriptor map: map_size.width() x height() cells
-    QPoint phase;      // the grid phase of the pattern's cells; (0, 0) on the literal grid
-    QRect crop;        // the pattern in the found image, in pixels (when there is a best)
-    int tolerance = 0; // how many pixels the crop's corner may be off either way
+    QSize map_size;       // the pattern's descriptor map: map_size.width() x height() cells
+    QPoint phase;         // the grid phase of the pattern's cells; (0, 0) on the literal grid
+    double magnitude = 0; // the aligned search: sum of |cells| of the best phase's map
+    QRect crop;           // the pattern in the found image, in pixels (when there is a best)
+    int tolerance = 0;    // how many pixels the crop's corner may be off either way
     Verdict verdict = Verdict::no_window;
     bool found = false; // the picked name is the pattern's base name
 
@@ -51,6 +71,11 @@ struct Answer {
 // The answer of the literal search for one pattern: `file` and `size` describe the pattern
 // image; `database_folder` is where its found image is looked for.
 Answer literal_answer(const PatternPick &pick, const QString &file, QSize size,
+                      const WindowSettings &settings,
+                      const QString &database_folder = QStringLiteral("database"));
+
+// The answer of the aligned search: the crop's corner is exact, (x * step - px, y * step - py).
+Answer aligned_answer(const PatternPick &pick, const QString &file, QSize size,
                       const WindowSettings &settings,
                       const QString &database_folder = QStringLiteral("database"));
 

@@ -1,6 +1,7 @@
 #include "evaluation/multi_search.h"
 
 #include "maps/grey_map.h"
+#include "support/threads.h"
 
 #include <QDir>
 
@@ -9,20 +10,24 @@ QString patterns_directory()
     return QStringLiteral("patterns");
 }
 
-PatternSet read_patterns(const QString &directory)
+PatternSet read_patterns(const QString &directory, int threads)
 {
     PatternSet set;
     QDir listing(directory);
     listing.setFilter(QDir::Files | QDir::NoDotAndDotDot);
-    for (const QFileInfo &file : listing.entryInfoList()) {
-        std::optional<FeatureMap> grey = grey_map_from_image(directory + "/" + file.fileName());
-        if (!grey) {
-            continue;
-        }
-        grey->name = file.baseName();
-        set.maps.append(*grey);
-        set.files.append(file.fileName());
-    }
+    const QFileInfoList files = listing.entryInfoList();
+    // Decoded on every core, kept in listing order.
+    ordered_parallel<std::optional<FeatureMap>>(
+        files.size(), thread_count(threads),
+        [&](int k) { return grey_map_from_image(directory + "/" + files[k].fileName()); },
+        [&](int k, std::optional<FeatureMap> &grey) {
+            if (grey) {
+                grey->name = files[k].baseName();
+                set.maps.append(*grey);
+                set.files.append(files[k].fileName());
+            }
+            return true;
+        });
     return set;
 }
 
@@ -35,7 +40,7 @@ MultiSearch multi_search(const WindowSettings &settings, const QList<FeatureMap>
         return result;
     }
     // All patterns are read first, so that the search's time covers the search alone.
-    const PatternSet patterns = read_patterns(directory);
+    const PatternSet patterns = read_patterns(directory, options.threads);
     result.files = patterns.files;
     for (const FeatureMap &map : patterns.maps) {
         result.sizes.append(QSize(map.width, map.height));

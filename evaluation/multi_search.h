@@ -21,8 +21,8 @@ struct PatternSet {
 };
 
 // The files of `directory` (not its subfolders or hidden files), in name order ignoring case;
-// files that are not images are skipped silently.
-PatternSet read_patterns(const QString &directory);
+// files that are not images are skipped silently. Decoded on `threads` threads (0: every core).
+PatternSet read_patterns(const QString &directory, int threads = 0);
 
 struct MultiSearch {
     bool refused = false; // settings that give no window step: nothing was read or searched

@@ -2,7 +2,10 @@
 
 #include "ft1/database_builder.h"
 #include "ft1/ft1_reader.h"
+#include "search/cell_index.h"
 #include "support/console.h"
+
+#include <memory>
 
 QList<int> sweep_radii()
 {
@@ -30,7 +33,13 @@ QList<SweepPass> radius_sweep(const QString &directory, const SweepOptions &opti
             pass.load_message = ft1_summary(database.header_lines);
             pass.records = database.records;
         }
-        pass.search = multi_search({radius, 1}, database.maps, directory, options.search);
+        SearchOptions search = options.search;
+        std::unique_ptr<CellIndex> index;
+        if (search.mode == SearchMode::aligned) {
+            index = std::make_unique<CellIndex>(database.maps);
+            search.index = index.get();
+        }
+        pass.search = multi_search({radius, 1}, database.maps, directory, search);
         if (options.pass_done) {
             options.pass_done(pass);
         }

@@ -53,9 +53,6 @@ namespace {
 
 using Wide = __int128;
 
-// Largest image side for which the row prefix sums of c^2 * v stay far inside 64 bits.
-constexpr int exact_max_side = 65536;
-
 // Every partial sum of the literal loop is bounded by its sum of absolute terms: 255 * Bx * a^2
 // for Sxv and Syv, C2 * a^2 for Sxx and Syy, with Bx = sum |i| (a - |i|) and
 // C2 = sum i^2 (a - |i|). Below 2^64 they are exact in long double (64-bit mantissa).
@@ -150,28 +147,27 @@ bool descriptor_sums_exact(int a)
     return sums_are_exact_for(a);
 }
 
-bool descriptor_values_exact(const FeatureMap &source, FeatureMap &result, int a, int step,
-                             const float *wx, const float *wy)
+long double window_sxx(int a)
 {
-    if (!result.has_values()) {
-        return true;
+    Wide c2 = 0;
+    for (Wide k = 1; k <= a; ++k) {
+        c2 += 2 * k * k * (a - k);
     }
-    const int width = source.width;
-    if (width > exact_max_side || source.height > exact_max_side || !descriptor_sums_exact(a) ||
-        !weights_are_triangular(a, wx, wy)) {
-        return false;
-    }
-    const int columns = result.width;
-    const int rows = result.height;
-    const Stops across(a, step, columns);
-    const Stops down(a, step, rows);
-    const int used_rows = down.length();
+    return static_cast<long double>(c2 * a * a);
+}
 
-    // Horizontal pass: for every source row and every window column, the row's sums with the
-    // weights (a - |i|) and (a - |i|) * i, stored column by column for the vertical pass. Only
-    // the values that some window reads are read, and they must be grey levels.
-    std::vector<qint64> h0(static_cast<std::size_t>(columns) * used_rows);
-    std::vector<qint64> h1(h0.size());
+bool horizontal_sums(const FeatureMap &source, int a, int step, int columns, int used_rows,
+                     HorizontalSums &sums)
+{
+    const int width = source.width;
+    const Stops across(a, step, columns);
+    // For every source row and every window column, the row's sums with the weights (a - |i|)
+    // and (a - |i|) * i, stored column by column for the vertical pass. Only the values that
+    // some window reads are read, and they must be grey levels.
+    sums.columns = columns;
+    sums.rows = used_rows;
+    sums.h0.assign(static_cast<std::size_t>(columns) * used_rows, 0);
+    sums.h1.assign(sums.h0.size(), 0);
     std::vector<LinePrefix<qint64>> at_stop(across.positions.size());
     bool grey_levels = true;
     for (int rho = 0; rho < used_rows; ++rho) {
@@ -194,21 +190,38 @@ bool descriptor_values_exact(const FeatureMap &source, FeatureMap &result, int a
             const auto &stop = across.of_centre[static_cast<std::size_t>(q)];
             triangle_sums<qint64>(at_stop[stop[0]], at_stop[stop[1]], at_stop[stop[2]],
                                   a + qint64(q) * step, a,
-                                  h0[static_cast<std::size_t>(q) * used_rows + rho],
-                                  h1[static_cast<std::size_t>(q) * used_rows + rho]);
+                                  sums.h0[static_cast<std::size_t>(q) * used_rows + rho],
+                                  sums.h1[static_cast<std::size_t>(q) * used_rows + rho]);
         }
     }
-    if (!grey_levels) {
+    return grey_levels;
+}
+
+bool descriptor_values_exact(const FeatureMap &source, FeatureMap &result, int a, int step,
+                             const float *wx, const float *wy)
+{
+    if (!result.has_values()) {
+        return true;
+    }
+    const int width = source.width;
+    if (width > exact_max_side || source.height > exact_max_side || !descriptor_sums_exact(a) ||
+        !weights_are_triangular(a, wx, wy)) {
         return false;
     }
+    const int columns = result.width;
+    const int rows = result.height;
+    const Stops down(a, step, rows);
+    const int used_rows = down.length();
+    HorizontalSums sums;
+    if (!horizontal_sums(source, a, step, columns, used_rows, sums)) {
+        return false;
+    }
+    const std::vector<qint64> &h0 = sums.h0;
+    const std::vector<qint64> &h1 = sums.h1;
 
     // Vertical pass: Sxv weights the columns of h1 with (a - |j|), Syv the columns of h0 with
     // (a - |j|) * j. Sxx and Syy are the same for every window.
-    Wide c2 = 0;
-    for (Wide k = 1; k <= a; ++k) {
-        c2 += 2 * k * k * (a - k);
-    }
-    const long double sxx = static_cast<long double>(c2 * a * a);
+    const long double sxx = window_sxx(a);
     const long double syy = sxx;
     std::vector<LinePrefix<Wide>> of_h1(down.positions.size());
     std::vector<LinePrefix<Wide>> of_h0(down.positions.size());

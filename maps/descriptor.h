@@ -36,6 +36,24 @@ bool descriptor_sums_exact(int a);
 bool descriptor_values_exact(const FeatureMap &source, FeatureMap &result, int a, int step,
                              const float *wx, const float *wy);
 
+// Parts of the exact path, for code that finishes window sums its own way (descriptors at every
+// centre). The horizontal pass: for every source row rho < rows and every window column q
+// (centre a + q * step), h0 = sum_i (a - |i|) v(x - i, rho) and h1 = sum_i (a - |i|) i
+// v(x - i, rho), stored column by column at q * rows + rho. False when a value read is not a
+// grey level (the sums are then meaningless). Needs descriptor_sums_exact(a) and sides of at
+// most 65536.
+struct HorizontalSums {
+    int columns = 0;
+    int rows = 0;
+    std::vector<qint64> h0;
+    std::vector<qint64> h1;
+};
+bool horizontal_sums(const FeatureMap &source, int a, int step, int columns, int rows,
+                     HorizontalSums &sums);
+// Sxx (= Syy) of every window of half-width a: sum over the window of i^2 (a - |i|)(a - |j|).
+long double window_sxx(int a);
+constexpr int exact_max_side = 65536;
+
 // The window weights [a, a - 1, ..., 1, 0]: the weight of an offset of +k or -k.
 std::vector<float> window_weights(int a);
 

@@ -61,21 +61,23 @@ bool has_windows(const FeatureMap &map, const FeatureMap &pattern)
     return last_x >= 0 && last_y >= 0;
 }
 
-// The cells a map is scanned in. The kernels read eight window positions at once, so a map with
-// fewer positions per row is scanned through a copy padded with zeros to eight; positions
-// beyond the last one are never wanted.
+} // namespace
+
+// The cells a map is scanned in for patterns of one size. The kernels read eight window
+// positions at once, so a map with fewer positions per row is scanned through a copy padded
+// with zeros to eight; positions beyond the last one are never wanted.
 struct ScanMap {
     FeatureMap cells;
     int last_x;
     int last_y;
 
-    ScanMap(const FeatureMap &map, const FeatureMap &pattern)
+    ScanMap(const FeatureMap &map, int pattern_width, int pattern_height)
         : cells(map)
-        , last_x(map.width - pattern.width)
-        , last_y(map.height - pattern.height)
+        , last_x(map.width - pattern_width)
+        , last_y(map.height - pattern_height)
     {
         if (last_x + 1 < kernel_lanes) {
-            cells = FeatureMap::allocate(pattern.width + kernel_lanes - 1, map.height, map.name);
+            cells = FeatureMap::allocate(pattern_width + kernel_lanes - 1, map.height, map.name);
             for (int y = 0; y < map.height; ++y) {
                 std::copy_n(map.data() + qint64(y) * map.width, map.width,
                             cells.data() + qint64(y) * cells.width);
@@ -102,6 +104,19 @@ struct ScanMap {
     }
 };
 
+// What a map's scan needs for patterns of one size, whatever their values.
+struct PreparedMap {
+    ScanMap scan;
+    MapPieces pieces;
+
+    PreparedMap(const FeatureMap &map, int pattern_width, int pattern_height)
+        : scan(map, pattern_width, pattern_height)
+        , pieces(scan.cells, pattern_height)
+    {}
+};
+
+namespace {
+
 // The window with the smallest lower bound of one map.
 struct Seed {
     bool usable = false;
@@ -121,10 +136,10 @@ public:
         , m_bound(bound)
     {}
 
-    Seed find_seed(const FeatureMap &map) const
+    Seed find_seed(const PreparedMap &prepared) const
     {
-        const ScanMap scan(map, m_pattern);
-        const MapBounds bounds(scan.cells, m_pattern, m_sums);
+        const ScanMap &scan = prepared.scan;
+        const MapBounds bounds(prepared.pieces, m_pattern, m_sums);
         Seed seed;
         if (!bounds.usable()) {
             return seed;
@@ -144,10 +159,10 @@ public:
         return seed;
     }
 
-    void scan_map(const FeatureMap &map, MapBest &best)
+    void scan_map(const PreparedMap &prepared, MapBest &best)
     {
-        const ScanMap scan(map, m_pattern);
-        const MapBounds bounds(scan.cells, m_pattern, m_sums);
+        const ScanMap &scan = prepared.scan;
+        const MapBounds bounds(prepared.pieces, m_pattern, m_sums);
         const int width = scan.cells.width;
         const float *p = m_pattern.data();
         const int pw = m_pattern.width;
@@ -257,7 +272,8 @@ std::optional<MatchCandidate> best_window(const FeatureMap &pattern,
     // that window is kept; a map's sums live while a thread works on the map.
     std::vector<Seed> seeds(count);
     for_each_map(database, pattern, first, workers, every_map, [&](int m) {
-        seeds[static_cast<std::size_t>(m)] = search.find_seed(database[m]);
+        const PreparedMap prepared(database[m], pattern.width, pattern.height);
+        seeds[static_cast<std::size_t>(m)] = search.find_seed(prepared);
     });
 
     // The windows with the smallest lower bounds are likely the best: scoring a few of them
@@ -287,32 +303,87 @@ std::optional<MatchCandidate> best_window(const FeatureMap &pattern,
     }
 
     for_each_map(database, pattern, first, workers, every_map, [&](int m) {
-        search.scan_map(database[m], per_map[static_cast<std::size_t>(m)]);
+        const PreparedMap prepared(database[m], pattern.width, pattern.height);
+        search.scan_map(prepared, per_map[static_cast<std::size_t>(m)]);
     });
     return first_minimum(per_map, database).value_or(first_candidate);
+}
+
+WindowScanner::WindowScanner(const QList<FeatureMap> &database)
+    : m_database(database)
+{}
+
+WindowScanner::~WindowScanner() = default;
+
+const std::vector<std::unique_ptr<PreparedMap>> &WindowScanner::prepared_for(int width, int height)
+{
+    for (Prepared &entry : m_prepared) {
+        if (entry.width == width && entry.height == height) {
+            return entry.maps;
+        }
+    }
+    Prepared entry;
+    entry.width = width;
+    entry.height = height;
+    const FeatureMap pattern = FeatureMap::allocate(width, height);
+    for (const FeatureMap &map : m_database) {
+        entry.maps.push_back(has_windows(map, pattern)
+                                 ? std::make_unique<PreparedMap>(map, width, height)
+                                 : nullptr);
+    }
+    m_prepared.push_back(std::move(entry));
+    return m_prepared.back().maps;
+}
+
+std::optional<MatchCandidate> WindowScanner::best_within(const FeatureMap &pattern, float bound,
+                                                         const std::vector<char> *wanted,
+                                                         int threads)
+{
+    if (pattern.width <= 0 || pattern.height <= 0 || m_database.isEmpty()) {
+        return std::nullopt;
+    }
+    const auto &prepared = prepared_for(pattern.width, pattern.height);
+    Search search(pattern, bound);
+    std::vector<MapBest> per_map(static_cast<std::size_t>(m_database.size()));
+    const int workers = std::min(thread_count(threads), int(m_database.size()));
+    auto is_wanted = [wanted](int m) {
+        return !wanted || (*wanted)[static_cast<std::size_t>(m)] != 0;
+    };
+    for_each_map(m_database, pattern, 0, workers, is_wanted, [&](int m) {
+        search.scan_map(*prepared[static_cast<std::size_t>(m)],
+                        per_map[static_cast<std::size_t>(m)]);
+    });
+    const std::optional<MatchCandidate> found = first_minimum(per_map, m_database);
+    if (!found || !(found->score <= bound)) {
+        return std::nullopt;
+    }
+    return found;
+}
+
+std::optional<MatchCandidate> best_window_within(const FeatureMap &pattern,
+                                                 const QList<FeatureMap> &database, int threads,
+                                                 float bound, const std::vector<char> *wanted)
+{
+    WindowScanner scanner(database);
+    return scanner.best_within(pattern, bound, wanted, threads);
 }
 
 RunnerUp runner_up_window(const FeatureMap &pattern, const QList<FeatureMap> &database, int threads,
                           const MatchCandidate &best)
 {
     RunnerUp result;
-    auto other = [&](int m) { return database[m].name != best.name; };
-    for (int m = 0; m < database.size() && !result.other_images; ++m) {
-        result.other_images = has_windows(database[m], pattern) && other(m);
+    std::vector<char> other(static_cast<std::size_t>(database.size()), 0);
+    for (int m = 0; m < database.size(); ++m) {
+        other[static_cast<std::size_t>(m)] = database[m].name != best.name;
+        result.other_images |=
+            other[static_cast<std::size_t>(m)] && has_windows(database[m], pattern);
     }
-    if (!result.other_images || pattern.width <= 0 || pattern.height <= 0 ||
-        !(best.score < no_best_score)) {
+    if (!result.other_images || !(best.score < no_best_score)) {
         return result;
     }
     // Only windows within reach matter, from the start.
     const float reach = static_cast<float>(double(runner_up_reach) * double(best.score));
-    Search search(pattern, std::nextafter(reach, std::numeric_limits<float>::infinity()));
-    std::vector<MapBest> per_map(static_cast<std::size_t>(database.size()));
-    const int workers = std::min(thread_count(threads), int(database.size()));
-    for_each_map(database, pattern, 0, workers, other, [&](int m) {
-        search.scan_map(database[m], per_map[static_cast<std::size_t>(m)]);
-    });
-    result.window = first_minimum(per_map, database);
+    result.window = best_window_within(pattern, database, threads, reach, &other);
     if (result.window &&
         !(double(result.window->score) <= double(runner_up_reach) * double(best.score))) {
         result.window.reset();

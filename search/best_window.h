@@ -15,11 +15,50 @@
 
 #include <QList>
 
+#include <memory>
 #include <optional>
+#include <vector>
 
 // Nothing when no window of any map fits the pattern. `threads`: 0 for one per core.
 std::optional<MatchCandidate> best_window(const FeatureMap &pattern,
                                           const QList<FeatureMap> &database, int threads);
+
+// The first window with the lowest score among those scoring at most `bound`, in the maps m
+// with (*wanted)[m] set (every map when `wanted` is null); nothing when none does, or when the
+// pattern has no cells.
+std::optional<MatchCandidate> best_window_within(const FeatureMap &pattern,
+                                                 const QList<FeatureMap> &database, int threads,
+                                                 float bound,
+                                                 const std::vector<char> *wanted = nullptr);
+
+struct PreparedMap;
+
+// Scans many patterns of few sizes (the phases of one pattern) in one database: what each map's
+// scan needs for a size, whatever the pattern's values, is made once. Not for use by several
+// threads at once (each scan may use several).
+class WindowScanner
+{
+public:
+    explicit WindowScanner(const QList<FeatureMap> &database);
+    ~WindowScanner();
+    WindowScanner(const WindowScanner &) = delete;
+    WindowScanner &operator=(const WindowScanner &) = delete;
+
+    // As best_window_within.
+    std::optional<MatchCandidate> best_within(const FeatureMap &pattern, float bound,
+                                              const std::vector<char> *wanted, int threads);
+
+private:
+    struct Prepared {
+        int width = 0;
+        int height = 0;
+        std::vector<std::unique_ptr<PreparedMap>> maps; // null for maps without windows
+    };
+    const std::vector<std::unique_ptr<PreparedMap>> &prepared_for(int width, int height);
+
+    const QList<FeatureMap> &m_database;
+    std::vector<Prepared> m_prepared;
+};
 
 // Runner-ups are looked for up to this many times the best score: beyond, the best is clear,
 // and proving how far the runner-up lies would cost a scan of nearly every window.

@@ -10,6 +10,7 @@
 #include "search/match_candidate.h"
 
 #include <QList>
+#include <QPoint>
 #include <QString>
 
 #include <cstdint>
@@ -24,9 +25,14 @@ struct PatternPick {
     // within runner_up_reach times the best, and whether maps of other names have windows.
     std::optional<MatchCandidate> runner_up;
     bool other_images = false;
-    int map_width = 0; // the sizes of the pattern's descriptor map
+    int map_width = 0; // the sizes of the pattern's descriptor map (of the best's phase)
     int map_height = 0;
     bool found = false;
+    // The aligned search: the grid phase of the best, the sum of |cells| of its map, and whether
+    // any phase of the pattern has cells.
+    QPoint phase;
+    double magnitude = 0;
+    bool any_cells = false;
 
     QString picked_name() const { return best ? best->name : QString(); }
 };
@@ -47,15 +53,27 @@ struct SearchOutcome {
     QList<PatternPick> picks;
 };
 
+class CellIndex;
+
+enum class SearchMode {
+    literal, // the pattern's own grid against the database's, as the system searches
+    aligned, // every grid phase of the pattern (see search/aligned_search.h)
+};
+
 struct SearchOptions {
     std::function<std::uint32_t()> clock;              // the tick counter; tick_ms when empty
     std::function<void(int done, int total)> progress; // called after each pattern
     int threads = 0; // threads sharing the database maps of each pattern; 0: one per core
-    // Also find each pattern's runner-up, after the timed search and its line.
+    // Also find each pattern's runner-up: for the literal search after the timed search and its
+    // line, for the aligned search within it.
     bool runner_up = true;
+    SearchMode mode = SearchMode::literal;
+    // The aligned search's sorted cells of the database; made for the search when null.
+    const CellIndex *index = nullptr;
 };
 
-// Searches every pattern in the database and writes the console lines of the search:
+// Searches every pattern in the database and writes the console lines of the search (the
+// aligned search writes the same lines, its patterns searched side by side on the threads):
 // "database is empty, exiting...\n" for an empty database, the refusal of settings that give no
 // window step, "no patterns to search\n" for an empty pattern list, and otherwise the summary
 // line.

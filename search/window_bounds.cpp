@@ -56,14 +56,15 @@ PatternSums::PatternSums(const FeatureMap &pattern)
     }
 }
 
-MapBounds::MapBounds(const FeatureMap &map, const FeatureMap &pattern, const PatternSums &sums)
+MapPieces::MapPieces(const FeatureMap &map, int pattern_height)
     : m_width(map.width)
+    , m_map_height(map.height)
 {
     const int width = map.width;
-    const int rows = map.height - pattern.height + 1;
-    const int ph = pattern.height;
-    const double largest = std::max(sums.largest, largest_magnitude(map));
-    if (!std::isfinite(largest)) {
+    const int rows = map.height - pattern_height + 1;
+    const int ph = pattern_height;
+    m_largest = largest_magnitude(map);
+    if (!std::isfinite(m_largest) || rows <= 0 || ph <= 0) {
         return;
     }
     // Sliding sums down the map, a row at a time: each piece adds one cell and removes one.
@@ -84,6 +85,16 @@ MapBounds::MapBounds(const FeatureMap &map, const FeatureMap &pattern, const Pat
             piece[x] = above[x] + (double(entering[x]) - double(leaving[x]));
         }
     }
-    const double terms = 2.0 * map.height + 2.0 * pattern.width + ph + 4;
+}
+
+MapBounds::MapBounds(const MapPieces &pieces, const FeatureMap &pattern, const PatternSums &sums)
+    : m_pieces(pieces)
+{
+    const double largest = std::max(sums.largest, pieces.largest());
+    if (!pieces.usable() || !std::isfinite(largest)) {
+        return;
+    }
+    m_usable = true;
+    const double terms = 2.0 * pieces.map_height() + 2.0 * pattern.width + pattern.height + 4;
     m_slack = 4 * epsilon * largest * sums.cells * terms;
 }

@@ -29,14 +29,16 @@ struct PatternSums {
     explicit PatternSums(const FeatureMap &pattern);
 };
 
-// The lower bounds of every window of one map. A map with a cell that is not finite has none
-// (`usable()` is false): its windows are scored without them.
-class MapBounds
+// The map's part of the lower bounds of its windows for patterns of one height: its sums over
+// pattern-high column pieces. The same for every pattern of that height. A map with a cell
+// that is not finite has none (`usable()` is false): its windows are scored without bounds.
+class MapPieces
 {
 public:
-    MapBounds(const FeatureMap &map, const FeatureMap &pattern, const PatternSums &sums);
+    MapPieces(const FeatureMap &map, int pattern_height);
 
     bool usable() const { return !m_pieces.empty(); }
+    double largest() const { return m_largest; } // of the map's cells
 
     // Lower bounds of the windows at x .. x + 7 of row offset y (x + 7 + pattern width within
     // the map).
@@ -47,6 +49,29 @@ public:
                              sums.columns.data(), static_cast<int>(sums.columns.size()), bounds);
     }
 
+    int map_height() const { return m_map_height; }
+
+private:
+    std::vector<double> m_pieces; // sum of D(x', y .. y + ph - 1) at y * width + x'
+    double m_largest = 0;
+    int m_width = 0;
+    int m_map_height = 0;
+};
+
+// The lower bounds of one map's windows for one pattern. Both sides of the bound are formed in
+// double from floats; the slack bounds the rounding of the left side.
+class MapBounds
+{
+public:
+    MapBounds(const MapPieces &pieces, const FeatureMap &pattern, const PatternSums &sums);
+
+    bool usable() const { return m_usable; }
+    void bounds_at(const ScoreKernels &kernels, const PatternSums &sums, int x, int y,
+                   double bounds[kernel_lanes]) const
+    {
+        m_pieces.bounds_at(kernels, sums, x, y, bounds);
+    }
+
     // A window whose bound exceeds this cannot score at or below what the drop threshold
     // `threshold` stands for.
     double bound_limit(double threshold, double cells) const
@@ -55,7 +80,7 @@ public:
     }
 
 private:
-    std::vector<double> m_pieces; // sum of D(x', y .. y + ph - 1) at y * width + x'
+    const MapPieces &m_pieces;
+    bool m_usable = false;
     double m_slack = std::numeric_limits<double>::infinity();
-    int m_width = 0;
 };

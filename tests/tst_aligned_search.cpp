@@ -1,0 +1,204 @@
+// The aligned search against the exhaustive scan of every phase, map and position.
+
+#include "maps/centre_descriptor.h"
+#include "maps/descriptor.h"
+#include "reference/reference_aligned.h"
+#include "search/aligned_search.h"
+#include "search/cell_index.h"
+#include "test_support.h"
+
+#include <QtTest>
+
+#include <limits>
+
+namespace {
+
+#if defined(__SANITIZE_ADDRESS__)
+constexpr int rounds = 150;
+#else
+constexpr int rounds = 1200;
+#endif
+
+const float nan_value = std::numeric_limits<float>::quiet_NaN();
+const float inf_value = std::numeric_limits<float>::infinity();
+
+FeatureMap crop_of(const FeatureMap &image, int x0, int y0, int width, int height)
+{
+    FeatureMap part = FeatureMap::allocate(width, height, image.name);
+    for (int y = 0; y < height; ++y) {
+        for (int x = 0; x < width; ++x) {
+            part.at(x, y) = image.at(x0 + x, y0 + y);
+        }
+    }
+    return part;
+}
+
+// Database maps of one of several kinds: descriptors of images (one holding the pattern),
+// values that tie a lot, values around the cut-off, large values, and a few not finite.
+FeatureMap random_map(std::mt19937 &rng, int kind, const WindowSettings &settings,
+                      const FeatureMap &source, const QString &name)
+{
+    std::uniform_int_distribution<int> roll(0, 999);
+    std::uniform_int_distribution<int> side(1, 14);
+    if (kind == 0) { // the image the pattern was cut from, or a random one
+        FeatureMap map = descriptor_map(source, settings);
+        map.name = name;
+        return map;
+    }
+    FeatureMap map = FeatureMap::allocate(side(rng), side(rng), name);
+    for (qint64 k = 0; k < map.cell_count(); ++k) {
+        const int r = roll(rng);
+        float value;
+        switch (kind) {
+        case 1:
+            value = float(r % 3) - 1;
+            break;
+        case 2:
+            value = r % 2 ? 250.f + float(r % 7) : -250.f - float(r % 5);
+            break;
+        default:
+            value = std::uniform_real_distribution<float>(-480.f, 480.f)(rng);
+            break;
+        }
+        map.values[k] = r < 4 ? nan_value : r < 6 ? (r % 2 ? inf_value : -inf_value) : value;
+    }
+    return map;
+}
+
+QString describe(const reference::AlignedPick &pick)
+{
+    return pick.exists ? QString("map %1 phase %2,%3 at %4,%5 score %6")
+                             .arg(pick.map)
+                             .arg(pick.px)
+                             .arg(pick.py)
+                             .arg(pick.x)
+                             .arg(pick.y)
+                             .arg(double(pick.score), 0, 'g', 9)
+                       : QString("none");
+}
+
+reference::AlignedPick pick_of(const std::optional<AlignedWindow> &window)
+{
+    if (!window) {
+        return {};
+    }
+    return {true,
+            window->window.map,
+            window->phase.x(),
+            window->phase.y(),
+            window->window.x,
+            window->window.y,
+            window->window.score};
+}
+
+bool same_pick(const reference::AlignedPick &a, const reference::AlignedPick &b)
+{
+    return a.exists == b.exists &&
+           (!a.exists ||
+            (a.map == b.map && a.px == b.px && a.py == b.py && a.x == b.x && a.y == b.y &&
+             (same_bits(a.score, b.score) || (std::isnan(a.score) && std::isnan(b.score)))));
+}
+
+} // namespace
+
+class TestAlignedSearch : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void random_databases_give_the_exhaustive_pick()
+    {
+        std::mt19937 rng(2718);
+        std::uniform_int_distribution<int> radius_of(2, 4);
+        std::uniform_int_distribution<int> divisor_of(1, 2);
+        std::uniform_int_distribution<int> kind_of(0, 4);
+        std::uniform_int_distribution<int> count_of(1, 6);
+        std::uniform_int_distribution<int> name_of(0, 3);
+        int exact_crops = 0;
+        qint64 candidates = 0;
+        int full_scans = 0;
+        for (int round = 0; round < rounds; ++round) {
+            const WindowSettings settings{radius_of(rng), divisor_of(rng)};
+            const int a = settings.radius;
+            std::uniform_int_distribution<int> image_side(2 * a + 8, 2 * a + 40);
+            const FeatureMap image = random_grey_map(rng, image_side(rng), image_side(rng), "i");
+            std::uniform_int_distribution<int> pattern_width(2 * a - 1, image.width - 2);
+            std::uniform_int_distribution<int> pattern_height(2 * a - 1, image.height - 2);
+            const int pw = pattern_width(rng);
+            const int ph = pattern_height(rng);
+            std::uniform_int_distribution<int> ox(0, image.width - pw);
+            std::uniform_int_distribution<int> oy(0, image.height - ph);
+            const FeatureMap pattern = crop_of(image, ox(rng), oy(rng), pw, ph);
+
+            QList<FeatureMap> database;
+            const int maps = count_of(rng);
+            const int holder = std::uniform_int_distribution<int>(0, maps - 1)(rng);
+            for (int m = 0; m < maps; ++m) {
+                const int kind = m == holder ? 0 : kind_of(rng);
+                const FeatureMap source =
+                    m == holder ? image
+                                : random_grey_map(rng, image_side(rng), image_side(rng), "o");
+                database.append(
+                    random_map(rng, kind, settings, source, QString("n%1").arg(name_of(rng))));
+            }
+            if (name_of(rng) == 0) { // the same map twice: ties between maps
+                database.append(database[holder]);
+            }
+            const CellIndex index(database);
+            const QList<FeatureMap> phases = reference::phase_maps(pattern, settings);
+            const reference::AlignedPick expected =
+                reference::aligned_pick(phases, settings.step(), database);
+
+            CentreDescriptor centres(pattern, settings);
+            AlignedOptions options;
+            options.threads = 1 + round % 2;
+            const AlignedSearch found = aligned_search(centres, database, index, options);
+            candidates += found.candidates;
+            full_scans += found.full_scans;
+            const QString where = QString("round %1, radius %2 divisor %3, pattern %4 x %5")
+                                      .arg(round)
+                                      .arg(a)
+                                      .arg(settings.step_divisor)
+                                      .arg(pw)
+                                      .arg(ph);
+            QVERIFY2(same_pick(pick_of(found.best), expected),
+                     qPrintable(where + ": " + describe(pick_of(found.best)) + ", expected " +
+                                describe(expected)));
+            exact_crops += expected.exists && expected.map == holder && expected.score == 0;
+            if (!found.best || !(found.best->window.score < no_best_score)) {
+                QVERIFY(!found.runner_up);
+                continue;
+            }
+            // The runner-up: maps of other names, within reach.
+            const FeatureMap &best_phase =
+                phases[found.best->phase.y() * settings.step() + found.best->phase.x()];
+            double magnitude = 0;
+            for (qint64 k = 0; k < best_phase.cell_count(); ++k) {
+                magnitude += std::fabs(double(best_phase.values[k]));
+            }
+            QCOMPARE(found.magnitude, magnitude);
+            const double reach = std::max(aligned_runner_up_reach * double(expected.score),
+                                          ft1_rounding_residual * magnitude);
+            std::vector<char> other;
+            for (const FeatureMap &map : database) {
+                other.push_back(map.name != database[expected.map].name);
+            }
+            reference::AlignedPick second =
+                reference::aligned_pick(phases, settings.step(), database, other,
+                                        std::nextafter(static_cast<float>(reach), no_best_score));
+            if (second.exists && !(double(second.score) <= reach)) {
+                second = {};
+            }
+            QVERIFY2(same_pick(pick_of(found.runner_up), second),
+                     qPrintable(where + ": runner-up " + describe(pick_of(found.runner_up)) +
+                                ", expected " + describe(second)));
+        }
+        // Both ways of finding windows were taken, and many patterns had an exact match.
+        QVERIFY2(exact_crops > rounds / 10, qPrintable(QString::number(exact_crops)));
+        QVERIFY(candidates > rounds);
+        QVERIFY2(full_scans > rounds / 20, qPrintable(QString::number(full_scans)));
+    }
+};
+
+QTEST_GUILESS_MAIN(TestAlignedSearch)
+#include "tst_aligned_search.moc"

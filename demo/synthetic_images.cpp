@@ -187,6 +187,19 @@ QRect synthetic_crop(SyntheticRandom &random, int width, int height, int min_sid
     return QRect(random.between(0, width - w), random.between(0, height - h), w, h);
 }
 
+QList<QRect> demo_crops(const DemoWorkspace &demo)
+{
+    // The same draws as write_demo_images, in the same order.
+    QList<QRect> crops;
+    SyntheticRandom random(demo.seed);
+    for (int k = 0; k < demo.images; ++k) {
+        const int width = random.between(demo.min_side, demo.max_side);
+        const int height = random.between(demo.min_side, demo.max_side);
+        crops.append(synthetic_crop(random, width, height, 320));
+    }
+    return crops;
+}
+
 QString write_demo_images(const QString &directory, const DemoWorkspace &demo)
 {
     QDir root(directory);

@@ -4,6 +4,7 @@
 // differ: gradients, shapes, textures and noise, in colour.
 
 #include <QImage>
+#include <QList>
 #include <QRect>
 #include <QString>
 
@@ -36,6 +37,10 @@ struct DemoWorkspace {
     int max_side = 1200;
     std::uint64_t seed = 2026;
 };
+
+// Where each pattern of the demo workspace was cut from its image: imgNNN.crop.png is the part
+// crops[NNN] of imgNNN.png.
+QList<QRect> demo_crops(const DemoWorkspace &demo = DemoWorkspace());
 
 // Writes database/imgNNN.png and patterns/imgNNN.crop.png (one crop per image) under
 // `directory`. Returns an error text, empty on success.

@@ -49,7 +49,7 @@ void triangle(const qint64 *lo, const qint64 *mid, const qint64 *hi, qint64 c, q
 } // namespace
 
 // Centres asked for alone before their whole tile is made.
-constexpr int singles_per_tile = 4;
+constexpr int singles_per_tile = 2;
 // Whole phase maps made from the image before they are made from tiles.
 constexpr int maps_from_the_image = 8;
 

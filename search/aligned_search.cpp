@@ -126,6 +126,17 @@ private:
         return m_leader.exists ? std::min(m_leader.score, m_limit) : m_limit;
     }
 
+    // The threshold's drop threshold (see window_bounds.h), kept while the threshold stays.
+    double drop()
+    {
+        const float now = threshold();
+        if (now != m_drop_for) {
+            m_drop_for = now;
+            m_drop = drop_threshold(now);
+        }
+        return m_drop;
+    }
+
     bool wanted(int map) const
     {
         return !m_wanted || (*m_wanted)[static_cast<std::size_t>(map)] != 0;
@@ -283,10 +294,11 @@ private:
             return;
         }
         const FeatureMap &map = m_database[m];
-        const int at = m_index.cell(entry);
+        const auto at = static_cast<std::uint32_t>(m_index.cell(entry));
+        const auto width = static_cast<std::uint32_t>(map.width);
         const QPoint anchor = phase.layout->choices[phase.anchor];
-        const int x = at % map.width - anchor.x();
-        const int y = at / map.width - anchor.y();
+        const int x = int(at % width) - anchor.x();
+        const int y = int(at / width) - anchor.y();
         if (x < 0 || y < 0 || x + phase.size.width() > map.width ||
             y + phase.size.height() > map.height) {
             return;
@@ -300,7 +312,7 @@ private:
         const FeatureMap &map = m_database[m];
         const int pw = phase.size.width();
         const int ph = phase.size.height();
-        const double drop = drop_threshold(threshold());
+        const double drop = this->drop();
         const double give_up = drop * (1 + 4 * (double(pw) * ph + 1) * epsilon);
         // A few rare cells first, then a grid of cells: their differences are part of the
         // window's sum. Most candidates fail on the first.
@@ -363,6 +375,8 @@ private:
     int m_threads;
     Leader m_leader;
     std::vector<Queued> m_queue;
+    float m_drop_for = -1;
+    double m_drop = 0;
     double m_least_rejected = 0;
     qint64 *m_candidates = nullptr;
     int *m_full_scans = nullptr;
@@ -458,12 +472,21 @@ std::vector<Phase> phases_of(CentreDescriptor &pattern, const CellIndex &index,
         if (found == layouts.end()) {
             Layout layout;
             layout.size = phase.size;
-            for (const Rarity &sample : cells) {
-                const QPoint cell(std::min(sample.cell.x(), phase.size.width() - 1),
-                                  std::min(sample.cell.y(), phase.size.height() - 1));
-                if (std::find(layout.choices.begin(), layout.choices.end(), cell) ==
-                    layout.choices.end()) {
-                    layout.choices.push_back(cell);
+            // The samples this size has, in order: the same cells as larger phases', so the
+            // same tiles; then, moved inside, those it lacks.
+            for (int moved = 0; moved < 2; ++moved) {
+                for (const Rarity &sample : cells) {
+                    const bool inside = sample.cell.x() < phase.size.width() &&
+                                        sample.cell.y() < phase.size.height();
+                    if (inside == (moved == 1)) {
+                        continue;
+                    }
+                    const QPoint cell(std::min(sample.cell.x(), phase.size.width() - 1),
+                                      std::min(sample.cell.y(), phase.size.height() - 1));
+                    if (std::find(layout.choices.begin(), layout.choices.end(), cell) ==
+                        layout.choices.end()) {
+                        layout.choices.push_back(cell);
+                    }
                 }
             }
             const int grid = std::max(1, int(std::sqrt(double(spread_cells))));

@@ -56,6 +56,9 @@ FeatureMap random_map(std::mt19937 &rng, int kind, const WindowSettings &setting
         case 2:
             value = r % 2 ? 250.f + float(r % 7) : -250.f - float(r % 5);
             break;
+        case 3: // beyond the cut-off from any descriptor value: windows cut off
+            value = r % 2 ? 600.f : float(r % 3);
+            break;
         default:
             value = std::uniform_real_distribution<float>(-480.f, 480.f)(rng);
             break;
@@ -109,9 +112,9 @@ private slots:
     void random_databases_give_the_exhaustive_pick()
     {
         std::mt19937 rng(2718);
-        std::uniform_int_distribution<int> radius_of(2, 4);
+        std::uniform_int_distribution<int> radius_of(1, 4); // radius 1: every cell not a number
         std::uniform_int_distribution<int> divisor_of(1, 2);
-        std::uniform_int_distribution<int> kind_of(0, 4);
+        std::uniform_int_distribution<int> kind_of(0, 5);
         std::uniform_int_distribution<int> count_of(1, 6);
         std::uniform_int_distribution<int> name_of(0, 3);
         int exact_crops = 0;

@@ -52,6 +52,9 @@ void triangle(const qint64 *lo, const qint64 *mid, const qint64 *hi, qint64 c, q
 constexpr int singles_per_tile = 2;
 // Whole phase maps made from the image before they are made from tiles.
 constexpr int maps_from_the_image = 8;
+// A map of at most this many cells costs less from its cells alone, several of which a search
+// has usually asked for already.
+constexpr qint64 few_cells = 64;
 
 struct CentreDescriptor::Tile {
     int width = 0; // centres
@@ -178,6 +181,37 @@ float CentreDescriptor::single(int cx, int cy) const
                               static_cast<long double>(syv) / m_sxx);
 }
 
+float CentreDescriptor::rough_value(int cx, int cy) const
+{
+    const int a = m_settings.radius;
+    const int stride = std::max(1, a / 6);
+    // Offsets 0, +-stride, +-2 stride, ... inside the window: a grid symmetric about the centre,
+    // so that the weighted offsets sum to zero as in the whole window.
+    const int reach = (a - 1) / stride * stride;
+    double sxv = 0;
+    double syv = 0;
+    double sxx = 0;
+    for (int j = -reach; j <= reach; j += stride) {
+        const double wj = a - std::abs(j);
+        // Window row j lies at pixel row cy + a - j; offset i at column cx + a - i.
+        const float *row = m_grey.data() + cx + a + qint64(cy + a - j) * m_grey.width;
+        double h0 = 0;
+        double h1 = 0;
+        double h2 = 0;
+        for (int i = -reach; i <= reach; i += stride) {
+            const double wi = a - std::abs(i);
+            const double v = row[-i];
+            h0 += wi * v;
+            h1 += wi * i * v;
+            h2 += wi * i * i;
+        }
+        sxv += wj * h1;
+        syv += wj * j * h0;
+        sxx += wj * h2;
+    }
+    return sxx > 0 ? static_cast<float>((sxv + syv) / sxx) : 0.0f;
+}
+
 void CentreDescriptor::make_whole(Tile &made, int tx, int ty)
 {
     made.whole = true;
@@ -297,8 +331,9 @@ FeatureMap CentreDescriptor::phase_map(int px, int py)
         return FeatureMap::allocate(size.width(), size.height(), m_grey.name);
     }
     // The first few maps straight from the image; once many are asked for, the tiles, which
-    // then hold every phase, cost less.
-    if (++m_phase_maps_made > maps_from_the_image) {
+    // then hold every phase, cost less; so does a small map.
+    if (++m_phase_maps_made > maps_from_the_image ||
+        qint64(size.width()) * size.height() <= few_cells) {
         FeatureMap map = FeatureMap::allocate(size.width(), size.height(), m_grey.name);
         for (int k = 0; k < map.width; ++k) {
             for (int l = 0; l < map.height; ++l) {

@@ -46,6 +46,14 @@ public:
     {
         return value(px + k * m_step, py + l * m_step);
     }
+    // About the value at (radius + cx, radius + cy), from a sparse grid of the window's pixels
+    // (a few hundred at any radius): for choosing where to look, never for a result.
+    float rough_value(int cx, int cy) const;
+    float rough_phase_value(int px, int py, int k, int l) const
+    {
+        return rough_value(px + k * m_step, py + l * m_step);
+    }
+
     // The whole map of one phase, named after the image.
     FeatureMap phase_map(int px, int py);
 

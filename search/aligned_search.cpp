@@ -55,12 +55,16 @@ struct Phase {
     const Layout *layout = nullptr;
     std::size_t anchor = 0; // in layout->choices; the other choices are its probe cells
     float anchor_value = 0;
+    bool other_anchors_tried = false;
     std::size_t budget = 0;   // candidates worth more than a full scan of the phase
     float scanned_up_to = -1; // the bound of the last full scan, if any
     FeatureMap map;           // made when a candidate looks real
     double total = 0;         // the sum of the cells, once the map is made
     double total_slack = 0;   // its rounding
 };
+
+// Entries within the tolerance of an anchor worth trying other anchors for.
+constexpr std::size_t crowded_anchor = 128;
 
 // Candidates worth reading the window sums for rather than taking them from the cells.
 constexpr std::size_t many_candidates = 256;
@@ -90,8 +94,8 @@ public:
     // `by_anchor`: the phases whose anchor value is finite, in the order of those values, so
     // that a round reads the index in one sweep. A phase whose anchor is not finite has every
     // window cut off or not a number: it matters only when no score below 9999 exists.
-    Leader run(std::vector<Phase> &phases, const std::vector<Phase *> &by_anchor,
-               double first_limit, qint64 &candidates, int &full_scans)
+    Leader run(std::vector<Phase> &phases, std::vector<Phase *> &by_anchor, double first_limit,
+               qint64 &candidates, int &full_scans)
     {
         m_candidates = &candidates;
         m_full_scans = &full_scans;
@@ -162,9 +166,16 @@ private:
         bool operator<(const Queued &other) const { return bound < other.bound; }
     };
 
-    void round(const std::vector<Phase *> &by_anchor)
+    void round(std::vector<Phase *> &by_anchor)
     {
         m_queue.clear();
+        // Crowded phases may have moved their anchors.
+        auto by_value = [](const Phase *a, const Phase *b) {
+            return a->anchor_value < b->anchor_value;
+        };
+        if (!std::is_sorted(by_anchor.begin(), by_anchor.end(), by_value)) {
+            std::sort(by_anchor.begin(), by_anchor.end(), by_value);
+        }
         const double tolerance = double(m_limit) * tolerance_slack;
         std::size_t low = 0;
         std::size_t high = 0;
@@ -178,7 +189,11 @@ private:
             while (high < size && double(m_index.value(high)) <= v + tolerance) {
                 ++high;
             }
-            std::size_t count = high - low;
+            std::pair<std::size_t, std::size_t> entries(low, high);
+            if (high - low > crowded_anchor && !phase->other_anchors_tried) {
+                entries = other_anchor(*phase, tolerance, entries);
+            }
+            const std::size_t count = entries.second - entries.first;
             if (count > many_candidates && take_by_sums(*phase, count)) {
                 continue;
             }
@@ -187,7 +202,7 @@ private:
                 continue;
             }
             *m_candidates += static_cast<qint64>(count);
-            for (std::size_t k = low; k < high; ++k) {
+            for (std::size_t k = entries.first; k < entries.second; ++k) {
                 take(*phase, k);
             }
         }
@@ -202,6 +217,30 @@ private:
             ++*m_candidates;
             check(*queued.phase, queued.map, queued.x, queued.y);
         }
+    }
+
+    // A crowded anchor: a few other cells of the phase, as anchors, may have fewer entries
+    // within the tolerance. Their values cost a tile each, shared by all phases, which is why
+    // only crowded phases look. Returns the entries of the anchor kept.
+    std::pair<std::size_t, std::size_t> other_anchor(Phase &phase, double tolerance,
+                                                     std::pair<std::size_t, std::size_t> entries)
+    {
+        phase.other_anchors_tried = true;
+        const std::vector<QPoint> &choices = phase.layout->choices;
+        for (std::size_t k = 1; k < choices.size() && k < 4; ++k) {
+            const float v =
+                m_pattern.phase_value(phase.px, phase.py, choices[k].x(), choices[k].y());
+            if (!std::isfinite(v)) {
+                continue;
+            }
+            const auto other = m_index.range(double(v) - tolerance, double(v) + tolerance);
+            if (other.second - other.first < entries.second - entries.first) {
+                entries = other;
+                phase.anchor = k;
+                phase.anchor_value = v;
+            }
+        }
+        return entries;
     }
 
     // Takes the windows whose sum lies within the limit of the phase's sum, when they are fewer
@@ -446,7 +485,8 @@ std::vector<Phase> phases_of(CentreDescriptor &pattern, const CellIndex &index,
         for (int gx = 0; gx < across; ++gx) {
             const QPoint cell((2 * gx + 1) * first.size.width() / (2 * across),
                               (2 * gy + 1) * first.size.height() / (2 * down));
-            cells.push_back({0, cell, pattern.phase_value(first.px, first.py, cell.x(), cell.y())});
+            cells.push_back(
+                {0, cell, pattern.rough_phase_value(first.px, first.py, cell.x(), cell.y())});
         }
     }
     const double typical = index.median();
@@ -512,31 +552,11 @@ std::vector<Phase> phases_of(CentreDescriptor &pattern, const CellIndex &index,
         }
         phase.layout = &*found;
     }
-    // Every phase's first choice, counted in one sweep of the index in the order of values.
+    // Every phase's first choice; crowded phases try others while searching.
     for (Phase &phase : phases) {
         const QPoint cell = phase.layout->choices.front();
         phase.anchor = 0;
         phase.anchor_value = pattern.phase_value(phase.px, phase.py, cell.x(), cell.y());
-    }
-    std::vector<std::size_t> first_counts(phases.size());
-    for (std::size_t p = 0; p < phases.size(); ++p) {
-        first_counts[p] = nearby(phases[p].anchor_value);
-    }
-    // A value much more common than the rarest sample's is worth trying a few other cells for.
-    const std::size_t crowded = std::max<std::size_t>(16, 4 * cells.front().nearby);
-    for (std::size_t p = 0; p < phases.size(); ++p) {
-        Phase &phase = phases[p];
-        const std::vector<QPoint> &choices = phase.layout->choices;
-        std::size_t least = first_counts[p];
-        for (std::size_t k = 1; k < choices.size() && k < 4 && least > crowded; ++k) {
-            const float v = pattern.phase_value(phase.px, phase.py, choices[k].x(), choices[k].y());
-            const std::size_t count = nearby(v);
-            if (count < least) {
-                least = count;
-                phase.anchor = k;
-                phase.anchor_value = v;
-            }
-        }
     }
     return phases;
 }
@@ -621,7 +641,8 @@ AlignedSearcher::AlignedSearcher(CentreDescriptor &pattern, const QList<FeatureM
     double sampled = 0;
     int samples = 0;
     for (const QPoint &cell : first.layout->grid) {
-        sampled += std::fabs(double(pattern.phase_value(first.px, first.py, cell.x(), cell.y())));
+        sampled +=
+            std::fabs(double(pattern.rough_phase_value(first.px, first.py, cell.x(), cell.y())));
         ++samples;
     }
     const double cells = double(first.size.width()) * first.size.height();
@@ -632,8 +653,6 @@ AlignedSearcher::AlignedSearcher(CentreDescriptor &pattern, const QList<FeatureM
             m->by_anchor.push_back(&phase);
         }
     }
-    std::sort(m->by_anchor.begin(), m->by_anchor.end(),
-              [](const Phase *a, const Phase *b) { return a->anchor_value < b->anchor_value; });
 }
 
 AlignedSearcher::~AlignedSearcher() = default;

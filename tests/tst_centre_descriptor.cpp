@@ -95,6 +95,45 @@ private slots:
         QVERIFY(phases > 0);
     }
 
+    // Rough values read a sparse grid of the window: the whole window up to radius 6, and at any
+    // radius the exact slopes of a linear ramp, which any grid of samples recovers.
+    void rough_values_follow_the_exact_ones_data()
+    {
+        QTest::addColumn<int>("radius");
+        QTest::addColumn<bool>("ramp");
+        QTest::newRow("radius 4, noise") << 4 << false;
+        QTest::newRow("radius 6, noise") << 6 << false;
+        QTest::newRow("radius 40, ramp") << 40 << true;
+        QTest::newRow("radius 57, ramp") << 57 << true;
+    }
+    void rough_values_follow_the_exact_ones()
+    {
+        QFETCH(int, radius);
+        QFETCH(bool, ramp);
+        std::mt19937 rng(radius);
+        FeatureMap image = random_grey_map(rng, 2 * radius + 11, 2 * radius + 9, "img");
+        if (ramp) {
+            for (int y = 0; y < image.height; ++y) {
+                for (int x = 0; x < image.width; ++x) {
+                    image.at(x, y) = float(x + y);
+                }
+            }
+        }
+        CentreDescriptor centres(image, {radius, 1});
+        for (int cy = 0; cy < centres.centres_y(); cy += 3) {
+            for (int cx = 0; cx < centres.centres_x(); cx += 5) {
+                const float exact = centres.value(cx, cy);
+                const float rough = centres.rough_value(cx, cy);
+                QVERIFY2(std::fabs(rough - exact) <= 1e-5f * (1 + std::fabs(exact)),
+                         qPrintable(QString("centre %1, %2: %3 against %4")
+                                        .arg(cx)
+                                        .arg(cy)
+                                        .arg(double(rough))
+                                        .arg(double(exact))));
+            }
+        }
+    }
+
     void too_small_for_any_centre()
     {
         std::mt19937 rng(1);

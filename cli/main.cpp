@@ -218,6 +218,19 @@ int run(const QStringList &arguments)
         const QString value = parser.value(option);
         return value.isEmpty() || value == "-" ? value : QFileInfo(value).absoluteFilePath();
     };
+    // Options that only some commands use are refused by the others rather than ignored.
+    const struct {
+        const char *option;
+        QStringList commands;
+    } reach[] = {{"report", {"multi", "monster"}},
+                 {"json", {"search", "multi", "monster"}},
+                 {"aligned", {"search", "multi", "monster"}}};
+    for (const auto &entry : reach) {
+        if (parser.isSet(entry.option) && !entry.commands.contains(command->name)) {
+            throw UsageError(QString("--%1 applies to %2, not to %3")
+                                 .arg(entry.option, entry.commands.join(", "), command->name));
+        }
+    }
     options.aligned = parser.isSet("aligned");
     options.report = output_path("report");
     options.json = output_path("json");

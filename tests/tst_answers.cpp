@@ -1,12 +1,17 @@
 // Answers of the literal search: where the crop lies in pixels, the runner-up, the verdict,
 // and the settings a database was built with.
 
+#include "demo/synthetic_images.h"
 #include "evaluation/answer.h"
+#include "ft1/ft1_number.h"
 #include "ft1/settings_fit.h"
 #include "maps/descriptor.h"
+#include "maps/grey_map.h"
+#include "search/cell_index.h"
 #include "search/database_search.h"
 #include "test_support.h"
 
+#include <QBuffer>
 #include <QtTest>
 
 namespace {
@@ -62,6 +67,26 @@ Answer answer_for(const FeatureMap &pattern, const QList<FeatureMap> &database,
     const SearchOutcome outcome = search_patterns(settings, {pattern}, database);
     return literal_answer(outcome.picks.first(), pattern.name + ".png",
                           QSize(pattern.width, pattern.height), settings, "nowhere");
+}
+
+// A map as a loaded database holds it: every value rounded to the six digits of the .ft1 text.
+FeatureMap through_text(const FeatureMap &map)
+{
+    FeatureMap copy = FeatureMap::allocate(map.width, map.height, map.name);
+    char text[ft1_value_max_length + 1];
+    for (qint64 k = 0; k < map.cell_count(); ++k) {
+        copy.values[k] = parse_ft1_value(text, format_ft1_value(map.values[k], text));
+    }
+    return copy;
+}
+
+QImage recompressed(const QImage &image, int quality)
+{
+    QByteArray bytes;
+    QBuffer buffer(&bytes);
+    buffer.open(QIODevice::WriteOnly);
+    image.save(&buffer, "JPEG", quality);
+    return QImage::fromData(bytes, "JPEG");
 }
 
 Ft1Record record(int image_width, int image_height, const WindowSettings &settings)
@@ -176,6 +201,80 @@ private slots:
         const QString block = answer_block(answer);
         QVERIFY2(block.startsWith("answer: "), qPrintable(block));
         QVERIFY2(block.contains("(" + verdict + ")"), qPrintable(block));
+    }
+
+    // The aligned search's verdicts on generated photographs, read back through the .ft1 text:
+    // crops at known offsets off the grid, exact or recompressed, and patterns that are no
+    // crop of any image.
+    void aligned_verdicts_data()
+    {
+        QTest::addColumn<QString>("kind");
+        QTest::addColumn<QRect>("cut"); // from image 2
+        QTest::addColumn<QString>("verdict");
+        QTest::newRow("an exact crop off the grid")
+            << "exact" << QRect(37, 23, 190, 150) << "exact";
+        QTest::newRow("an exact crop on the grid") << "exact" << QRect(40, 60, 170, 140) << "exact";
+        QTest::newRow("recompressed as JPEG, quality 90")
+            << "jpeg 90" << QRect(51, 9, 200, 160) << "found";
+        QTest::newRow("recompressed as JPEG, quality 75")
+            << "jpeg 75" << QRect(13, 71, 210, 150) << "found";
+        QTest::newRow("the same image under two names")
+            << "twin" << QRect(37, 23, 190, 150) << "ambiguous";
+        QTest::newRow("an image of no collection")
+            << "other" << QRect(30, 30, 200, 160) << "not found";
+        QTest::newRow("one side of twice the radius")
+            << "exact" << QRect(37, 23, 190, 40) << "too small";
+        QTest::newRow("larger than every image") << "large" << QRect(0, 0, 360, 300) << "no window";
+    }
+    void aligned_verdicts()
+    {
+        QFETCH(QString, kind);
+        QFETCH(QRect, cut);
+        QFETCH(QString, verdict);
+        const WindowSettings settings{20, 1};
+        QList<QImage> images;
+        QList<FeatureMap> database;
+        for (int k = 0; k < 6; ++k) {
+            images.append(synthetic_image(11, k, 320, 240));
+            FeatureMap grey = grey_map_from_loaded_image(images.last());
+            grey.name = QString("img%1").arg(k);
+            database.append(through_text(descriptor_map(grey, settings)));
+        }
+        if (kind == "twin") {
+            database.append(database[2]);
+            database.last().name = "twin";
+        }
+        QImage part = kind == "other"   ? synthetic_image(12, 0, 320, 240).copy(cut)
+                      : kind == "large" ? synthetic_image(11, 2, 360, 300)
+                                        : images[2].copy(cut);
+        if (kind.startsWith("jpeg")) {
+            part = recompressed(part, kind.mid(5).toInt());
+        }
+        FeatureMap pattern = grey_map_from_loaded_image(part);
+        pattern.name = "img2";
+        const CellIndex index(database);
+        SearchOptions options;
+        options.mode = SearchMode::aligned;
+        options.index = &index;
+        ConsoleCapture quiet;
+        const SearchOutcome outcome = search_patterns(settings, {pattern}, database, options);
+        const Answer answer = aligned_answer(outcome.picks.first(), "img2.png",
+                                             QSize(pattern.width, pattern.height), settings);
+        const QString block = answer_block(answer);
+        QCOMPARE(verdict_text(answer.verdict), verdict);
+        QVERIFY2(block.contains("(" + verdict + ")"), qPrintable(block));
+        if (verdict == "exact" || verdict == "found") {
+            QCOMPARE(answer.picked_name, QString("img2"));
+            QCOMPARE(answer.crop, cut); // to the pixel, recompressed or not
+            QVERIFY(answer.found);
+        }
+        if (verdict == "exact") {
+            QVERIFY(answer.best->score <= exact_share * answer.magnitude);
+        }
+        if (verdict == "ambiguous") {
+            QVERIFY(answer.runner_up);
+            QCOMPARE(answer.crop, cut);
+        }
     }
 
     // The records of a build with given settings fit those settings; the settings that fit

@@ -105,6 +105,12 @@ private slots:
             << QStringList{"--radius"} << "Missing value after '--radius'.";
         QTest::newRow("unknown option")
             << QStringList{"--bogus", "1", "monster"} << "Unknown option 'bogus'.";
+        QTest::newRow("a report of one search")
+            << QStringList{"--report", "r.tsv", "search", "p.png", "d.ft1"}
+            << "--report applies to multi, monster, not to search";
+        QTest::newRow("aligned build")
+            << QStringList{"--aligned", "build", "images", "d"}
+            << "--aligned applies to search, multi, monster, not to build";
         QTest::newRow("demo of no images")
             << QStringList{"make-demo", "d", "0"}
             << "make-demo needs a number of images of at least 1, not \"0\"";
@@ -318,6 +324,49 @@ private slots:
                               "pixels: the grid's step\\)",
                               "  score       [0-9.e-]+ over 35 cells \\(7 x 5\\), at cell 4, 3",
                               "  runner-up   none within 2 times the best"});
+    }
+
+    // The aligned search finds a crop cut off the grid exactly where it was cut; the literal
+    // search only within a step. Multi keeps the system's lines; the report and the document
+    // carry the phase.
+    void aligned_search()
+    {
+        Workspace w;
+        save_grey_image("patterns/cat.off.png", 90, 70,
+                        [](int x, int y) { return texture(0, x + 47, y + 23); });
+        QCOMPARE(cli({"-r", "10", "build", "database", "three"}).status, 0);
+        const Run run = cli({"-r", "10", "--aligned", "--json", "out.json", "search",
+                             "patterns/cat.off.png", "precomputed_databases/three.ft1"});
+        QCOMPARE(run.status, 0);
+        match_lines(run.out,
+                    {"Database readed", "From opened database file restored 3 images", "\\d+\t100",
+                     "search2 = cat", "pattern found in db in \\d+ ms", "answer: cat \\(exact\\)",
+                     "  image       database/cat.png",
+                     "  crop        x 47, y 23, 90 x 70 pixels \\(grid phase 3, 7\\)",
+                     "  score       [0-9.e-]+ over 35 cells \\(7 x 5\\), at cell 5, 3",
+                     "  runner-up   none within 5 times the best"});
+        const QJsonObject document = QJsonDocument::fromJson(file_bytes("out.json")).object();
+        QCOMPARE(document["settings"].toObject()["mode"].toString(), QString("aligned"));
+        const QJsonObject cat = document["results"].toArray()[0].toObject();
+        QCOMPARE(cat["verdict"].toString(), QString("exact"));
+        const QJsonObject phase = cat["phase"].toObject();
+        QCOMPARE((QList<int>{phase["x"].toInt(), phase["y"].toInt()}), (QList<int>{3, 7}));
+        const QJsonObject crop = cat["crop"].toObject();
+        QCOMPARE((QList<int>{crop["x"].toInt(), crop["y"].toInt(), crop["tolerance"].toInt()}),
+                 (QList<int>{47, 23, 0}));
+
+        const Run multi = cli({"-r", "10", "--aligned", "--report", "report.tsv", "multi",
+                               "precomputed_databases/three.ft1"});
+        QCOMPARE(multi.status, 0);
+        match_lines(multi.out, {"Database readed", "From opened database file restored 3 images",
+                                "\\d+\t75", "Success rate: 75 %"});
+        const QStringList rows = QString::fromUtf8(file_bytes("report.tsv")).split('\n');
+        QCOMPARE(rows.size(), 6);
+        QStringList off = rows[2].split('\t');
+        QCOMPARE(off[1], QString("cat.off.png"));
+        // crop x, y, tolerance, phase x, y ... verdict
+        QCOMPARE((QStringList{off[9], off[10], off[13], off[14], off[15], off.last()}),
+                 (QStringList{"47", "23", "0", "3", "7", "exact"}));
     }
 
     // The answers' columns follow the first eight.

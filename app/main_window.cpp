@@ -1,6 +1,7 @@
 #include "app/main_window.h"
 
 #include "commands/commands.h"
+#include "maps/image_file.h"
 #include "matcher/image_matcher.h"
 #include "support/console.h"
 #include "ui_main_window.h"
@@ -10,6 +11,8 @@
 #include <QPixmap>
 #include <QProgressBar>
 #include <QtConcurrent>
+
+#include <new>
 
 MainWindow::MainWindow(QWidget *parent)
     : QMainWindow(parent)
@@ -138,12 +141,27 @@ void MainWindow::pre_process_database()
 
 void MainWindow::pre_process_database_job(QList<QString> args)
 {
-    commands::BuildRequest request;
-    request.directory = args[0];
-    request.file_name = args[1];
-    request.settings = matcher->settings();
-    request.progress = [this](int done, int total) { show_progress(done, total); };
-    commands::build(request);
+    guarded([&] {
+        commands::BuildRequest request;
+        request.directory = args[0];
+        request.file_name = args[1];
+        request.settings = matcher->settings();
+        request.progress = [this](int done, int total) { show_progress(done, total); };
+        commands::build(request);
+    });
+}
+
+// A job that runs out of memory stops with a line on the console; the window and what it has
+// loaded stay.
+void MainWindow::guarded(const std::function<void()> &job)
+{
+    try {
+        job();
+    } catch (const std::bad_alloc &) {
+        console::write("not enough memory: the command was stopped\n");
+    } catch (const std::exception &error) {
+        console::write(QString("the command was stopped: %1\n").arg(error.what()));
+    }
 }
 
 void MainWindow::read_database()
@@ -164,16 +182,18 @@ void MainWindow::read_database()
 // The maps are read into a list of the job's own; the window appends them in one step.
 void MainWindow::read_database_job(QList<QString> args)
 {
-    const commands::LoadResult loaded =
-        commands::load(args[0], [this](int done, int total) { show_progress(done, total); });
-    QMetaObject::invokeMethod(
-        this,
-        [this, loaded] {
-            database.append(loaded.database.maps);
-            m_records.append(loaded.database.records);
-            ui->label_out->setText(loaded.label_text);
-        },
-        Qt::QueuedConnection);
+    guarded([&] {
+        const commands::LoadResult loaded =
+            commands::load(args[0], [this](int done, int total) { show_progress(done, total); });
+        QMetaObject::invokeMethod(
+            this,
+            [this, loaded] {
+                database.append(loaded.database.maps);
+                m_records.append(loaded.database.records);
+                ui->label_out->setText(loaded.label_text);
+            },
+            Qt::QueuedConnection);
+    });
 }
 
 void MainWindow::search_in_db()
@@ -195,7 +215,7 @@ void MainWindow::search_in_db()
     }
     store_settings(*settings);
     show_scaled(ui->label_im1, result.pattern_image);
-    show_scaled(ui->label_im2, QImage(result.found_image_path));
+    show_scaled(ui->label_im2, read_image_file(result.found_image_path).image);
     show_result(result.label_text);
     if (result.searched) {
         warn_about_settings(*settings);

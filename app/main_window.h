@@ -16,6 +16,7 @@
 #include <QMainWindow>
 #include <QString>
 
+#include <functional>
 #include <memory>
 #include <optional>
 
@@ -56,6 +57,7 @@ private:
     // Run on a worker thread; they reach the window only through queued calls.
     void pre_process_database_job(QList<QString> args);
     void read_database_job(QList<QString> args);
+    static void guarded(const std::function<void()> &job);
 
     // The window settings h' and c show, when they give a window step; otherwise the refusal
     // is written and there are none.

@@ -185,21 +185,6 @@ QString pattern_problem(const QString &directory)
     return QString("%1: no readable pattern image").arg(directory);
 }
 
-// Why an image does not load, in the words of the system or of Qt's image reader.
-QString image_problem(const QString &path)
-{
-    const QFileInfo file(path);
-    if (!file.exists()) {
-        return system_error(ENOENT);
-    }
-    if (!file.isReadable()) {
-        return system_error(EACCES);
-    }
-    QImageReader reader(path);
-    reader.read();
-    return reader.errorString();
-}
-
 int build_sweep(const QString &directory)
 {
     if (!folder_exists(directory)) {
@@ -270,7 +255,7 @@ int run_search(const CliOptions &options, const QStringList &args)
     const commands::SearchResult result = commands::search(request, *database);
     show_result(result.label_text);
     if (!result.pattern_loaded) {
-        print_failure(QString("%1: %2").arg(args[0], image_problem(args[0])));
+        print_failure(QString("%1: %2").arg(args[0], result.pattern_problem));
         return exit_unusable_input;
     }
     if (!result.searched) {

@@ -2,6 +2,8 @@
 // below, which also make the help.
 
 #include "cli/cli_commands.h"
+#include "maps/image_file.h"
+#include "maps/window_settings.h"
 #include "support/console.h"
 
 #include <QCommandLineParser>
@@ -11,6 +13,7 @@
 
 #include <cstdio>
 #include <iostream>
+#include <new>
 #include <vector>
 
 namespace {
@@ -76,6 +79,10 @@ const std::vector<OptionSpec> &option_table()
          "FILE",
          "search, multi and monster: the results as one JSON document;\n"
          "- for standard output, which then holds the document alone"},
+        {{"max-megapixels"},
+         "N",
+         "refuse images of more than N megapixels (default 128), read from\n"
+         "their headers before decoding; also what all threads decode at once"},
         {{"aligned"},
          "",
          "search, multi and monster: the aligned search, which finds a crop\n"
@@ -155,13 +162,18 @@ const CommandSpec *find_command(const QString &name)
     return nullptr;
 }
 
-int whole_number(const QCommandLineParser &parser, const QString &option)
+// A whole number in the range the window's form offers.
+int whole_number(const QCommandLineParser &parser, const QString &option, int least, int most)
 {
     const QString text = parser.value(option);
     bool ok = false;
     const int value = text.toInt(&ok, 10);
     if (!ok) {
         throw UsageError(QString("--%1 needs a whole number, not \"%2\"").arg(option, text));
+    }
+    if (value < least || value > most) {
+        throw UsageError(
+            QString("--%1 goes from %2 to %3, not %4").arg(option).arg(least).arg(most).arg(value));
     }
     return value;
 }
@@ -207,17 +219,21 @@ int run(const QStringList &arguments)
     CliOptions options;
     options.radius_given = parser.isSet("radius");
     if (options.radius_given) {
-        options.settings.radius = whole_number(parser, "radius");
+        options.settings.radius = whole_number(parser, "radius", 1, WindowSettings::max_radius);
     }
     options.step_divisor_given = parser.isSet("step-divisor");
     if (options.step_divisor_given) {
-        options.settings.step_divisor = whole_number(parser, "step-divisor");
+        options.settings.step_divisor =
+            whole_number(parser, "step-divisor", 1, WindowSettings::max_step_divisor);
     }
     // Paths of outputs are taken from where the command was started, before -C.
     auto output_path = [&](const QString &option) {
         const QString value = parser.value(option);
         return value.isEmpty() || value == "-" ? value : QFileInfo(value).absoluteFilePath();
     };
+    if (parser.isSet("max-megapixels")) {
+        set_pixel_limit(qint64(whole_number(parser, "max-megapixels", 1, 100000)) * 1000000);
+    }
     // Options that only some commands use are refused by the others rather than ignored.
     const struct {
         const char *option;
@@ -262,5 +278,8 @@ int main(int argc, char *argv[])
         print_failure(QString::fromStdString(error.what()));
         std::fputs("see pictrace-cli --help\n", stderr);
         return exit_usage_error;
+    } catch (const std::bad_alloc &) {
+        std::fputs("pictrace-cli: not enough memory\n", stderr);
+        return exit_unusable_input;
     }
 }

@@ -3,6 +3,7 @@
 #include "ft1/database_builder.h"
 #include "ft1/settings_fit.h"
 #include "maps/grey_map.h"
+#include "maps/image_file.h"
 #include "search/cell_index.h"
 #include "search/database_search.h"
 #include "support/console.h"
@@ -127,8 +128,13 @@ SearchResult search(const SearchRequest &request, const Database &database)
 {
     SearchResult result;
     const QString &path = request.pattern_path;
-    result.pattern_image = path.isEmpty() ? QImage() : QImage(path);
+    ImageRead read = path.isEmpty() ? ImageRead() : read_image_file(path);
+    result.pattern_image = read.image;
+    result.pattern_problem = read.problem;
     if (result.pattern_image.isNull()) {
+        if (read.refused) {
+            console::write(path + ": " + read.problem + "\n");
+        }
         console::write("not supported image file\n");
         return result;
     }

@@ -86,6 +86,7 @@ struct SearchRequest {
 
 struct SearchResult {
     bool pattern_loaded = false; // false: "not supported image file" was written, nothing else
+    QString pattern_problem;     // why the pattern did not load
     bool searched = false;       // the database was not empty
     QImage pattern_image;
     Answer answer;

@@ -1,6 +1,7 @@
 #include "evaluation/multi_search.h"
 
 #include "maps/grey_map.h"
+#include "support/console.h"
 #include "support/threads.h"
 
 #include <QDir>
@@ -16,15 +17,27 @@ PatternSet read_patterns(const QString &directory, int threads)
     QDir listing(directory);
     listing.setFilter(QDir::Files | QDir::NoDotAndDotDot);
     const QFileInfoList files = listing.entryInfoList();
-    // Decoded on every core, kept in listing order.
-    ordered_parallel<std::optional<FeatureMap>>(
+    // Decoded on every core, kept in listing order. Images refused on purpose (too large, not
+    // a regular file) are named on the console; other files are no pattern images.
+    struct Read {
+        std::optional<FeatureMap> map;
+        QString problem;
+        bool refused = false;
+    };
+    ordered_parallel<Read>(
         files.size(), thread_count(threads),
-        [&](int k) { return grey_map_from_image(directory + "/" + files[k].fileName()); },
-        [&](int k, std::optional<FeatureMap> &grey) {
-            if (grey) {
-                grey->name = files[k].baseName();
-                set.maps.append(*grey);
+        [&](int k) {
+            // The maps are kept; the decode budget covers decoding alone.
+            GreyRead grey = read_grey_map(directory + "/" + files[k].fileName());
+            return Read{std::move(grey.map), grey.problem, grey.refused};
+        },
+        [&](int k, Read &read) {
+            if (read.map) {
+                read.map->name = files[k].baseName();
+                set.maps.append(*read.map);
                 set.files.append(files[k].fileName());
+            } else if (read.refused) {
+                console::write(QString("skipped %1: %2\n").arg(files[k].fileName(), read.problem));
             }
             return true;
         });

@@ -12,6 +12,8 @@
 #include <QFileInfo>
 #include <QHash>
 
+#include <new>
+
 QString database_directory()
 {
     return QStringLiteral("precomputed_databases/");
@@ -31,20 +33,31 @@ PreparedRecord prepare_record(const WindowSettings &settings, const QString &dir
                               const QFileInfo &file)
 {
     PreparedRecord record;
-    std::optional<FeatureMap> grey = grey_map_from_image(directory + "/" + file.fileName());
-    if (!grey) {
+    // The image's pixels stay leased from the decode budget until its record is made.
+    GreyRead read = read_grey_map(directory + "/" + file.fileName());
+    if (!read.map) {
+        if (read.refused) {
+            record.skipped = QString("skipped %1: %2\n").arg(file.fileName(), read.problem);
+        }
         return record;
     }
-    grey->name = file.baseName();
-    const QString problem = ft1_name_problem(grey->name);
+    FeatureMap &grey = *read.map;
+    grey.name = file.baseName();
+    const QString problem = ft1_name_problem(grey.name);
     if (!problem.isEmpty()) {
         record.skipped = QString("skipped %1: %2\n").arg(file.fileName(), problem);
         return record;
     }
-    record.name = grey->name;
-    const FeatureMap descriptor = descriptor_map(*grey, settings);
-    append_ft1_record(record.text, encode_ft1_name(grey->name), grey->width, grey->height,
-                      descriptor);
+    try {
+        const FeatureMap descriptor = descriptor_map(grey, settings);
+        append_ft1_record(record.text, encode_ft1_name(grey.name), grey.width, grey.height,
+                          descriptor);
+        record.name = grey.name;
+    } catch (const std::bad_alloc &) {
+        record = PreparedRecord();
+        record.skipped =
+            QString("skipped %1: not enough memory for its map\n").arg(file.fileName());
+    }
     return record;
 }
 

@@ -74,8 +74,8 @@ CentreDescriptor::CentreDescriptor(const FeatureMap &grey, const WindowSettings 
     }
     const int a = settings.radius;
     m_step = settings.step();
-    m_centres_x = std::max(0, grey.width - 2 * a);
-    m_centres_y = std::max(0, grey.height - 2 * a);
+    m_centres_x = int(std::max<qint64>(0, grey.width - 2 * qint64(a)));
+    m_centres_y = int(std::max<qint64>(0, grey.height - 2 * qint64(a)));
     if (m_centres_x == 0 || m_centres_y == 0) {
         m_centres_x = m_centres_y = 0;
         return;

@@ -8,7 +8,9 @@
 
 int descriptor_extent(int source_extent, int a, int step)
 {
-    const float quotient = static_cast<float>(source_extent - 2 * a) / static_cast<float>(step);
+    // In 64 bits: any radius, however large, leaves no cells rather than overflowing.
+    const float quotient =
+        static_cast<float>(qint64(source_extent) - 2 * qint64(a)) / static_cast<float>(step);
     return static_cast<int>(std::ceil(quotient));
 }
 
@@ -260,7 +262,8 @@ bool descriptor_values_exact(const FeatureMap &source, FeatureMap &result, int a
 std::vector<float> window_weights(int a)
 {
     std::vector<float> weights;
-    for (int k = 0; k <= a; ++k) {
+    weights.reserve(static_cast<std::size_t>(std::max(a, -1)) + 1);
+    for (qint64 k = 0; k <= a; ++k) {
         weights.push_back(static_cast<float>(a - k));
     }
     return weights;
@@ -286,6 +289,13 @@ FeatureMap descriptor_map(const FeatureMap &source, const WindowSettings &settin
 {
     if (!settings.valid()) {
         return FeatureMap::allocate(0, 0, source.name);
+    }
+    // Without cells the weights are not needed: a radius beyond the image costs nothing.
+    const int step = settings.step();
+    const int width = descriptor_extent(source.width, settings.radius, step);
+    const int height = descriptor_extent(source.height, settings.radius, step);
+    if (width <= 0 || height <= 0) {
+        return FeatureMap::allocate(width, height, source.name);
     }
     const std::vector<float> weights = window_weights(settings.radius);
     return descriptor_map(source, settings.radius, settings.step_divisor, weights.data(),

@@ -1,7 +1,11 @@
 #include "maps/grey_map.h"
 
+#include "maps/image_file.h"
+
 #include <QImage>
 #include <QString>
+
+#include <new>
 
 namespace {
 
@@ -28,18 +32,38 @@ bool is_plain_32bit(QImage::Format format)
 
 } // namespace
 
+GreyRead read_grey_map(const QString &path)
+{
+    GreyRead result;
+    ImageRead read = read_image_file(path);
+    result.problem = read.problem;
+    result.refused = read.refused;
+    result.lease = std::move(read.lease);
+    if (read.image.isNull()) {
+        return result;
+    }
+    const QSize size = read.image.size();
+    try {
+        QImage converted = is_plain_32bit(read.image.format())
+                               ? read.image
+                               : read.image.convertToFormat(QImage::Format_ARGB32);
+        read.image = QImage();
+        if (converted.isNull()) { // the conversion found no memory
+            throw std::bad_alloc();
+        }
+        result.map = grey_map_from_32bit(converted);
+    } catch (const std::bad_alloc &) {
+        result.map.reset();
+        result.problem =
+            QString("not enough memory for %1 x %2 pixels").arg(size.width()).arg(size.height());
+        result.refused = true;
+    }
+    return result;
+}
+
 std::optional<FeatureMap> grey_map_from_image(const QString &path)
 {
-    QImage converted;
-    {
-        QImage loaded(path);
-        converted = is_plain_32bit(loaded.format()) ? loaded
-                                                    : loaded.convertToFormat(QImage::Format_ARGB32);
-    }
-    if (converted.width() == 0) {
-        return std::nullopt;
-    }
-    return grey_map_from_32bit(converted);
+    return read_grey_map(path).map;
 }
 
 FeatureMap grey_map_from_loaded_image(const QImage &image)

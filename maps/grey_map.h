@@ -3,14 +3,27 @@
 // the remainder dropped (Qt's qGray), a whole number from 0 to 255. Alpha is ignored.
 
 #include "maps/feature_map.h"
+#include "support/pixel_budget.h"
+
+#include <QString>
 
 #include <optional>
 
 class QImage;
-class QString;
 
-// Loads the file (format detected by the reader), converts it to 32-bit ARGB and makes its grey
-// map. Nothing when the file is missing, unreadable or not an image. The caller names the map.
+// An image file's grey map, or why there is none.
+struct GreyRead {
+    std::optional<FeatureMap> map;
+    QString problem;          // why there is no map
+    bool refused = false;     // an image left alone on purpose (see image_file.h), worth saying
+    PixelBudget::Lease lease; // held until the caller is done with the map's pixels
+};
+
+// Loads the file as read_image_file does (format detected by the reader, size checked first),
+// converts it to 32-bit ARGB and makes its grey map. The caller names the map.
+GreyRead read_grey_map(const QString &path);
+
+// The map alone: nothing when the file is missing, unreadable, not an image or refused.
 std::optional<FeatureMap> grey_map_from_image(const QString &path);
 
 // Grey map of an image as it is, its pixels read as QImage::pixel reads them (no conversion

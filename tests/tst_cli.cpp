@@ -105,6 +105,14 @@ private slots:
             << QStringList{"--radius"} << "Missing value after '--radius'.";
         QTest::newRow("unknown option")
             << QStringList{"--bogus", "1", "monster"} << "Unknown option 'bogus'.";
+        QTest::newRow("radius 0")
+            << QStringList{"-r", "0", "build", "d", "x"} << "--radius goes from 1 to 5000, not 0";
+        QTest::newRow("radius beyond the form's")
+            << QStringList{"-r", "2147483647", "monster"}
+            << "--radius goes from 1 to 5000, not 2147483647";
+        QTest::newRow("step divisor 100")
+            << QStringList{"-c", "100", "multi", "d.ft1"}
+            << "--step-divisor goes from 1 to 99, not 100";
         QTest::newRow("a report of one search")
             << QStringList{"--report", "r.tsv", "search", "p.png", "d.ft1"}
             << "--report applies to multi, monster, not to search";
@@ -225,9 +233,6 @@ private slots:
         QTest::addColumn<QStringList>("arguments");
         QTest::addColumn<QString>("out");
         QTest::addColumn<QString>("err");
-        QTest::newRow("radius 0") << QStringList{"-r", "0", "build", "database", "x"}
-                                  << "invalid window settings: radius 0, step divisor 1\n"
-                                  << "";
         QTest::newRow("radius below the divisor")
             << QStringList{"-r", "3", "-c", "4", "multi", "x.ft1"}
             << "invalid window settings: radius 3, step divisor 4\n"

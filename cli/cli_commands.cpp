@@ -416,7 +416,7 @@ int run_info(const CliOptions &, const QStringList &args)
                                            : settings_text(fitting));
         text += QString("  duplicate names  %1\n")
                     .arg(duplicates.isEmpty() ? QString("none") : duplicates.join(", "));
-        text += QString("  malformed lines  %1\n").arg(contents.problems.size());
+        text += QString("  malformed lines  %1\n").arg(contents.problem_count);
         for (int k = 0; k < contents.problems.size() && k < 5; ++k) {
             text += "    " + contents.problems[k] + "\n";
         }

@@ -93,7 +93,7 @@ LoadResult load(const QString &path, const Progress &progress)
     result.error = contents.error;
     if (contents.opened) {
         result.not_a_database = contents.not_a_database();
-        result.problems = contents.problems.size();
+        result.problems = contents.problem_count;
         result.database = {contents.maps, contents.records, {path}, nullptr};
         result.label_text = ft1_summary(contents.header_lines);
     }

@@ -64,7 +64,7 @@ struct LoadResult {
     bool opened = false;
     QString error;               // why the file did not open
     bool not_a_database = false; // lines were read, none made a complete record
-    int problems = 0;            // malformed lines reported
+    qint64 problems = 0;         // malformed lines found
     Database database;           // what the file holds
     QString label_text;          // the loader's summary; empty when the file did not open
 };

@@ -9,6 +9,7 @@
 #include <QTextStream>
 
 #include <cstring>
+#include <memory>
 #include <string_view>
 #include <vector>
 
@@ -31,8 +32,11 @@ namespace {
 
 using Field = std::string_view;
 
+// The first five fields of a line at most: a header needs no more, and a line of millions of
+// fields costs nothing more than its text.
 std::vector<Field> split_fields(Field line)
 {
+    constexpr std::size_t header_fields = 5;
     std::vector<Field> fields;
     std::size_t start = 0;
     for (;;) {
@@ -42,6 +46,9 @@ std::vector<Field> split_fields(Field line)
             return fields;
         }
         fields.push_back(line.substr(start, end - start));
+        if (fields.size() == header_fields) {
+            return fields;
+        }
         start = end + 1;
     }
 }
@@ -56,8 +63,21 @@ QString text_of(Field field)
     return QString::fromUtf8(field.data(), static_cast<int>(field.size()));
 }
 
+// A field as a message quotes it: long ones cut.
+QString quoted(Field field)
+{
+    constexpr std::size_t longest = 60;
+    return field.size() <= longest ? text_of(field) : text_of(field.substr(0, longest)) + "...";
+}
+
 int to_int(Field field, bool *ok)
 {
+    // No whole number of an int takes this many characters, even with spaces around it.
+    constexpr std::size_t longest = 64;
+    if (field.size() > longest) {
+        *ok = false;
+        return 0;
+    }
     return text_of(field).toInt(ok, 10);
 }
 
@@ -88,13 +108,21 @@ bool looks_like_header(const std::vector<Field> &fields)
 class Ft1Parser
 {
 public:
-    Ft1Parser(const QString &path, QTextCodec *codec, int expected_records,
+    Ft1Parser(const QString &path, QTextCodec *codec, int expected_records, qint64 file_size,
               const LoadOptions &options)
         : m_path(path)
         , m_codec(codec)
         , m_expected_records(expected_records)
+        , m_file_size(file_size)
         , m_options(options)
     {}
+
+    // A line too long to be part of a database, left out unread.
+    void overlong_line(qint64 number)
+    {
+        problem_at(number,
+                   QString("line longer than %1 MiB; it is ignored").arg(longest_line >> 20));
+    }
 
     void line(Field raw, qint64 number, bool terminated, qint64 bytes_after)
     {
@@ -137,6 +165,11 @@ public:
                                               "file; it is not loaded")
                                           .arg(m_map.name));
         }
+        if (m_contents.problem_count > max_problems_listed) {
+            m_contents.problems.append(QString("%1: %2 more malformed lines")
+                                           .arg(m_path)
+                                           .arg(m_contents.problem_count - max_problems_listed));
+        }
         return std::move(m_contents);
     }
 
@@ -173,7 +206,9 @@ private:
     void problem(const QString &what) { problem_at(m_number, what); }
     void problem_at(qint64 line, const QString &what)
     {
-        m_contents.problems.append(QString("%1:%2: %3").arg(m_path).arg(line).arg(what));
+        if (++m_contents.problem_count <= max_problems_listed) {
+            m_contents.problems.append(QString("%1:%2: %3").arg(m_path).arg(line).arg(what));
+        }
     }
 
     void header(Field text, qint64 bytes_after)
@@ -195,7 +230,7 @@ private:
         if (!ok_width || !ok_height) {
             problem(QString("map sizes \"%1\" and \"%2\" of record \"%3\" are not whole numbers; "
                             "the record is skipped")
-                        .arg(text_of(fields[3]), text_of(fields[4]), name));
+                        .arg(quoted(fields[3]), quoted(fields[4]), name));
             m_state = State::Skipping;
             return;
         }
@@ -224,6 +259,19 @@ private:
             m_state = State::Skipping;
             return;
         }
+        // The same holds for all records together: their maps never take more memory than
+        // the file's text could fill, however many records declare sizes and stop short.
+        if (least_bytes > m_file_size - m_declared_bytes) {
+            problem(QString("record \"%1\" declares %2 x %3 values; with the records before it, "
+                            "more than the file can hold; the record is skipped")
+                        .arg(name)
+                        .arg(width)
+                        .arg(height));
+            m_state = State::Skipping;
+            return;
+        }
+        m_declared_bytes += least_bytes;
+        m_open_bytes = least_bytes;
         m_map = FeatureMap::allocate(width, height, name);
         m_row = 0;
         m_record_line = m_number;
@@ -239,6 +287,8 @@ private:
                             "loaded")
                         .arg(m_map.name)
                         .arg(m_record_line));
+            m_declared_bytes -= m_open_bytes;
+            m_map = FeatureMap();
             header(text, bytes_after);
             return;
         }
@@ -268,7 +318,7 @@ private:
                 row[values] = parse_ft1_value(field.data(), field.data() + field.size(), &ok);
                 if (!ok) {
                     problem(QString("\"%1\" is not a number; it reads as %2")
-                                .arg(text_of(field))
+                                .arg(quoted(field))
                                 .arg(double(row[values])));
                 }
             }
@@ -277,7 +327,7 @@ private:
         }
         if (start < text.size()) {
             problem(QString("no \";\" after the last value \"%1\"; it is dropped")
-                        .arg(text_of(text.substr(start))));
+                        .arg(quoted(text.substr(start))));
         }
         if (values != m_map.width) {
             problem(QString("%1 values in a row of record \"%2\", which has %3; %4")
@@ -311,6 +361,9 @@ private:
     QString m_path;
     QTextCodec *m_codec;
     int m_expected_records;
+    qint64 m_file_size;
+    qint64 m_declared_bytes = 0; // the least text of the records kept or open
+    qint64 m_open_bytes = 0;     // of the open record
     const LoadOptions &m_options;
     Ft1Contents m_contents;
     State m_state = State::Header;
@@ -321,14 +374,110 @@ private:
     QByteArray m_scratch;
 };
 
-int count_end_lines(const QByteArray &bytes)
+// The file's lines, read piece by piece. Text mode: carriage returns are dropped, as a text
+// stream reading the file sees it. Files in an encoding whose bytes are not ASCII-based (UTF-16,
+// UTF-32 with their marks, or such a locale) are decoded as a stream does and passed on as
+// UTF-8; others pass as they are, a UTF-8 byte order mark removed.
+class LineSource
 {
-    int count = bytes.startsWith("EOR") ? 1 : 0;
-    for (int at = bytes.indexOf("\nEOR"); at >= 0; at = bytes.indexOf("\nEOR", at + 4)) {
-        ++count;
+public:
+    explicit LineSource(QFile &file)
+        : m_file(file)
+        , m_size(file.size())
+    {
+        QTextCodec *codec = QTextCodec::codecForLocale();
+        const int mib = codec->mibEnum();
+        const bool ascii_based =
+            mib == 106 /* UTF-8 */ || mib == 4 /* ISO-8859-1 */ || mib == 3 /* US-ASCII */;
+        const QByteArray head = file.peek(4);
+        QTextCodec *marked = QTextCodec::codecForUtfText(head, nullptr);
+        if (marked && marked->mibEnum() == 106) {
+            file.read(3); // a UTF-8 byte order mark
+            m_codec = marked;
+        } else if (marked || !ascii_based) {
+            m_stream = std::make_unique<QTextStream>(&file);
+            m_codec = QTextCodec::codecForMib(106);
+        } else {
+            m_codec = codec;
+        }
     }
-    return count;
-}
+
+    QTextCodec *codec() const { return m_codec; }
+    qint64 size() const { return m_size; }
+
+    // Calls line(text, number, terminated, bytes_after) for every line, and overlong(number)
+    // for each line longer than longest_line. bytes_after is at least what follows the line.
+    template <typename Line, typename Overlong>
+    void each(const Line &line, const Overlong &overlong)
+    {
+        QByteArray pending;
+        qint64 number = 0;
+        bool skipping = false; // inside a line too long to keep
+        for (;;) {
+            const QByteArray piece = next_piece();
+            const bool last = piece.isEmpty();
+            pending.append(piece);
+            int start = 0;
+            for (;;) {
+                const int end = pending.indexOf('\n', start);
+                if (end < 0) {
+                    break;
+                }
+                ++number;
+                if (skipping) {
+                    skipping = false;
+                } else {
+                    line(std::string_view(pending.constData() + start, std::size_t(end - start)),
+                         number, true, unread() + (pending.size() - end - 1));
+                }
+                start = end + 1;
+            }
+            pending.remove(0, start);
+            if (!skipping && pending.size() > longest_line) {
+                overlong(number + 1);
+                skipping = true;
+            }
+            if (skipping) {
+                pending.clear();
+            }
+            if (last) {
+                if (!pending.isEmpty() && !skipping) {
+                    line(std::string_view(pending.constData(), std::size_t(pending.size())),
+                         number + 1, false, 0);
+                }
+                return;
+            }
+        }
+    }
+
+private:
+    static constexpr qint64 piece_size = qint64(4) << 20;
+
+    qint64 unread() const { return m_stream ? m_size - m_file.pos() : m_size - m_read; }
+
+    QByteArray next_piece()
+    {
+        if (m_stream) {
+            QString text = m_stream->read(piece_size / 2);
+            if (!text.isEmpty() && QChar(text.back()).isHighSurrogate()) {
+                text += m_stream->read(1); // a pair is never cut
+            }
+            QByteArray piece = text.toUtf8();
+            piece.replace('\r', QByteArray());
+            return piece;
+        }
+        QByteArray piece = m_file.read(piece_size);
+        m_read += piece.size();
+        piece.replace('\r', QByteArray());
+        return piece;
+    }
+
+    QFile &m_file;
+    qint64 m_size;
+    qint64 m_read = 0;
+    QTextCodec *m_codec = nullptr;
+    std::unique_ptr<QTextStream> m_stream;
+};
 
 } // namespace
 
@@ -343,42 +492,24 @@ Ft1Contents read_ft1(const QString &path, const LoadOptions &options)
             info.isDir() ? QStringLiteral("is a folder") : QStringLiteral("not a regular file");
         return contents;
     }
-    if (!file.open(QIODevice::ReadOnly | QIODevice::Text)) {
+    if (!file.open(QIODevice::ReadOnly)) {
         contents.error = file.errorString();
         return contents;
     }
-    // Text mode has removed every carriage return, as a text stream reading the file sees it.
-    QByteArray bytes = file.readAll();
-    file.close();
-
-    QTextCodec *codec = QTextCodec::codecForLocale();
-    const int mib = codec->mibEnum();
-    const bool ascii_based =
-        mib == 106 /* UTF-8 */ || mib == 4 /* ISO-8859-1 */ || mib == 3 /* US-ASCII */;
-    QTextCodec *marked = QTextCodec::codecForUtfText(bytes, nullptr);
-    if (marked && marked->mibEnum() == 106) {
-        bytes.remove(0, 3); // a UTF-8 byte order mark
-        codec = marked;
-    } else if (marked || !ascii_based) {
-        // Another Unicode form, or an encoding whose bytes are not ASCII-based: decode the
-        // whole text as a stream does and read it as UTF-8.
-        QTextStream stream(bytes);
-        bytes = stream.readAll().toUtf8();
-        codec = QTextCodec::codecForMib(106);
+    // Progress counts records against the "EOR" lines of the file, counted first.
+    int end_lines = 0;
+    if (options.progress) {
+        LineSource counting(file);
+        counting.each([&](std::string_view text, qint64, bool,
+                          qint64) { end_lines += text.substr(0, 3) == "EOR" ? 1 : 0; },
+                      [](qint64) {});
+        file.seek(0);
     }
-
-    Ft1Parser parser(path, codec, count_end_lines(bytes), options);
-    const char *data = bytes.constData();
-    const qint64 size = bytes.size();
-    qint64 number = 0;
-    for (qint64 start = 0; start < size;) {
-        const void *found = std::memchr(data + start, '\n', static_cast<size_t>(size - start));
-        const qint64 end = found ? static_cast<const char *>(found) - data : size;
-        const qint64 next = found ? end + 1 : size;
-        parser.line(Field(data + start, static_cast<std::size_t>(end - start)), ++number,
-                    found != nullptr, size - next);
-        start = next;
-    }
+    LineSource source(file);
+    Ft1Parser parser(path, source.codec(), end_lines, source.size(), options);
+    source.each([&](std::string_view text, qint64 number, bool terminated,
+                    qint64 bytes_after) { parser.line(text, number, terminated, bytes_after); },
+                [&](qint64 number) { parser.overlong_line(number); });
     contents = parser.finish();
     contents.opened = true;
     return contents;
@@ -391,7 +522,7 @@ Ft1Contents load_database_file(const QString &path, const LoadOptions &options)
         console::write("file with precomputed db was not opened\n");
         return contents;
     }
-    for (const QString &problem : contents.problems) {
+    for (const QString &problem : contents.problems) { // up to the limit, then a count
         console::write(problem + "\n");
     }
     return contents;

@@ -7,6 +7,11 @@
 // trusted: values never land outside their map, missing values read as 0, a record whose sizes
 // the rest of the file cannot hold allocates nothing, and every malformed line is reported with
 // the file name and line number. Well-formed records around a broken one still load.
+//
+// The file is read as a stream, in pieces, whatever its size. Memory stays a small multiple of
+// the maps stored: records together never declare more values than the file's text could
+// hold, lines longer than any database line are skipped unread, and only the first malformed
+// lines are listed (then one line with the count of the rest).
 
 #include "maps/feature_map.h"
 
@@ -26,12 +31,19 @@ struct Ft1Record {
     bool complete = false; // closed by "EOR" (a record without cells needs none)
 };
 
+// Malformed lines listed one by one; the rest are counted.
+constexpr int max_problems_listed = 100;
+// Lines longer than this are no database lines (a row of a map of 100000 cells is ~1 MiB).
+constexpr qint64 longest_line = qint64(64) << 20;
+
 struct Ft1Contents {
     bool opened = false;
     QList<FeatureMap> maps;   // complete records with positive sizes, in file order
     int header_lines = 0;     // the count that the summary reports
     QList<Ft1Record> records; // every header with whole-number map sizes, in file order
-    QStringList problems;     // "path:line: what", one per malformed line
+    QStringList problems;     // "path:line: what", one per malformed line, up to the limit,
+                              // then "path: N more malformed lines"
+    qint64 problem_count = 0; // all malformed lines
     QString error;            // why the file did not open
 
     int complete_records() const;

@@ -104,11 +104,12 @@ SearchOutcome search_patterns(const WindowSettings &settings, const QList<Featur
         return outcome;
     }
     const bool aligned = options.mode == SearchMode::aligned;
-    std::unique_ptr<CellIndex> own_index;
+    // The literal search needs no index: an empty one stands in.
+    CellIndex own_index;
     if (aligned && !options.index) {
-        own_index = std::make_unique<CellIndex>(database);
+        own_index = CellIndex(database);
     }
-    const CellIndex &index = options.index ? *options.index : *own_index;
+    const CellIndex &index = options.index ? *options.index : own_index;
     const auto clock = options.clock ? options.clock : tick_ms;
     const std::uint32_t start = clock();
     if (aligned) {

@@ -2,6 +2,7 @@
 
 #include "maps/grey_map.h"
 #include "support/console.h"
+#include "support/file_names.h"
 #include "support/threads.h"
 
 #include <QDir>
@@ -17,6 +18,9 @@ PatternSet read_patterns(const QString &directory, int threads)
     QDir listing(directory);
     listing.setFilter(QDir::Files | QDir::NoDotAndDotDot);
     const QFileInfoList files = listing.entryInfoList();
+    for (const QString &name : names_not_listed(directory)) {
+        console::write(QString("skipped %1: the file name is not valid UTF-8\n").arg(name));
+    }
     // Decoded on every core, kept in listing order. Images refused on purpose (too large, not
     // a regular file) are named on the console; other files are no pattern images.
     struct Read {

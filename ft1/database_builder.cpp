@@ -5,6 +5,7 @@
 #include "maps/grey_map.h"
 #include "support/atomic_file.h"
 #include "support/console.h"
+#include "support/file_names.h"
 #include "support/threads.h"
 #include "support/tick_clock.h"
 
@@ -90,6 +91,9 @@ bool build_database(const WindowSettings &settings, const QString &directory,
     QDir listing(directory);
     listing.setFilter(QDir::Files | QDir::NoDotAndDotDot);
     const QFileInfoList files = listing.entryInfoList();
+    for (const QString &name : names_not_listed(directory)) {
+        console::write(QString("skipped %1: the file name is not valid UTF-8\n").arg(name));
+    }
 
     // Images are decoded and mapped in parallel; records are written in listing order.
     QByteArray buffer;

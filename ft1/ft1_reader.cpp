@@ -466,7 +466,9 @@ private:
             piece.replace('\r', QByteArray());
             return piece;
         }
-        QByteArray piece = m_file.read(piece_size);
+        // No larger than what is left (and one byte more, to see the end), so that a small file
+        // costs a small buffer.
+        QByteArray piece = m_file.read(std::min(piece_size, std::max<qint64>(m_size - m_read, 0) + 1));
         m_read += piece.size();
         piece.replace('\r', QByteArray());
         return piece;

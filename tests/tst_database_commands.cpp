@@ -180,6 +180,47 @@ private slots:
         QCOMPARE(names, (QStringList{"a", "b", "c"}));
     }
 
+    // Hostile files in the image folder, as the pattern and as a database: each is named on the
+    // console and the window keeps its database.
+    void hostile_files_leave_the_window_and_its_database()
+    {
+        Session s;
+        QVERIFY(s.dir.mkpath("precomputed_databases"));
+        QVERIFY(write_file("precomputed_databases/a.ft1", "a;1;1;1;1;\n5;\nEOR\n"));
+        QVERIFY(write_file(s.dir.file("images/bomb.svg"),
+                           "<svg xmlns=\"http://www.w3.org/2000/svg\" width=\"60000\" "
+                           "height=\"60000\"><rect width=\"9\" height=\"9\"/></svg>"));
+        QByteArray records;
+        for (int k = 0; k < 300; ++k) {
+            records += QString("r%1;1;1;2500;2000;\nEOR\n").arg(k).toUtf8();
+        }
+        // The first record fits the file's size; together they would take 6 GB.
+        QVERIFY(write_file("precomputed_databases/bomb.ft1", records + QByteArray(11 << 20, '\n')));
+        s.script->files << "precomputed_databases/a.ft1"
+                        << "precomputed_databases/bomb.ft1" << s.dir.file("images/bomb.svg");
+        s.script->directories << s.dir.file("images");
+        s.script->texts << qMakePair(QString("built"), true);
+        ConsoleCapture console;
+        run_command(*s.window, "read_database");
+        s.wait_for_job();
+        run_command(*s.window, "read_database");
+        s.wait_for_job();
+        QCOMPARE(s.window->loaded_database().size(), 2);
+        run_command(*s.window, "pre_process_database");
+        s.wait_for_job();
+        run_command(*s.window, "search_in_db");
+        const QString text = console.text();
+        QVERIFY2(text.contains("skipped bomb.svg: 60000 x 60000 pixels"), qPrintable(text));
+        QVERIFY2(text.contains("bomb.svg: 60000 x 60000 pixels (3600 megapixels), more than the "
+                               "limit of 128 megapixels\nnot supported image file\n"),
+                 qPrintable(text));
+        QVERIFY2(text.contains("with the records before it, more than the file can hold"),
+                 qPrintable(text));
+        QCOMPARE(s.window->loaded_database().size(), 2);
+        QCOMPARE(s.window->loaded_database().first().name, QString("a"));
+        QVERIFY(QFile::exists("precomputed_databases/built.ft1"));
+    }
+
     void opening_a_file_that_is_gone()
     {
         Session s;

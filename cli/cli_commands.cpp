@@ -29,10 +29,11 @@ commands::Progress progress_of(Progress &progress)
     return [&progress](int done, int total) { progress.update(done, total); };
 }
 
-SearchOptions search_progress(Progress &progress)
+SearchOptions search_progress(Progress &progress, const CliOptions &cli)
 {
     SearchOptions options;
     options.progress = progress_of(progress);
+    options.threads = cli.threads;
     return options;
 }
 
@@ -185,7 +186,7 @@ QString pattern_problem(const QString &directory)
     return QString("%1: no readable pattern image").arg(directory);
 }
 
-int build_sweep(const QString &directory)
+int build_sweep(const QString &directory, int threads)
 {
     if (!folder_exists(directory)) {
         return exit_unusable_input;
@@ -193,10 +194,12 @@ int build_sweep(const QString &directory)
     bool all_written = true;
     for (int radius : sweep_radii()) {
         Progress progress(QString("radius %1, images").arg(radius));
+        console::write(QString("radius %1: %2\n").arg(radius).arg(sweep_database_path(radius)));
         commands::BuildRequest request;
         request.directory = directory;
         request.file_name = QFileInfo(sweep_database_path(radius)).fileName();
         request.settings = {radius, 1};
+        request.threads = threads;
         request.progress = progress_of(progress);
         all_written &= commands::build(request);
     }
@@ -220,13 +223,14 @@ int run_build(const CliOptions &options, const QStringList &args)
     request.directory = args[0];
     request.file_name = *file_name;
     request.settings = options.settings;
+    request.threads = options.threads;
     request.progress = progress_of(progress);
     return commands::build(request) ? exit_ran : exit_unusable_input;
 }
 
-int run_build_sweep(const CliOptions &, const QStringList &args)
+int run_build_sweep(const CliOptions &options, const QStringList &args)
 {
-    return build_sweep(args[0]);
+    return build_sweep(args[0], options.threads);
 }
 
 int run_search(const CliOptions &options, const QStringList &args)
@@ -252,6 +256,7 @@ int run_search(const CliOptions &options, const QStringList &args)
     request.pattern_path = args[0];
     request.settings = *settings;
     request.mode = mode_of(options);
+    request.threads = options.threads;
     const commands::SearchResult result = commands::search(request, *database);
     show_result(result.label_text);
     if (!result.pattern_loaded) {
@@ -292,7 +297,7 @@ int run_multi(const CliOptions &options, const QStringList &args)
         return exit_unusable_input;
     }
     Progress progress("patterns");
-    SearchOptions search = search_progress(progress);
+    SearchOptions search = search_progress(progress, options);
     search.mode = mode_of(options);
     const commands::MultiResult result =
         commands::multi_search(*settings, *database, patterns_directory(), search);
@@ -319,7 +324,7 @@ int run_monster(const CliOptions &options, const QStringList &)
 {
     Outputs outputs(options.report, options.json);
     Progress progress("patterns");
-    SearchOptions search = search_progress(progress);
+    SearchOptions search = search_progress(progress, options);
     search.mode = mode_of(options);
     const commands::SweepResult result = commands::radius_sweep(
         patterns_directory(), search, [](const QString &warning) { print_failure(warning); });
@@ -429,7 +434,7 @@ int run_info(const CliOptions &, const QStringList &args)
     return status;
 }
 
-int run_make_demo(const CliOptions &, const QStringList &args)
+int run_make_demo(const CliOptions &options, const QStringList &args)
 {
     DemoWorkspace demo;
     if (args.size() == 2) {
@@ -450,5 +455,5 @@ int run_make_demo(const CliOptions &, const QStringList &args)
         print_failure(error);
         return exit_unusable_input;
     }
-    return build_sweep("database");
+    return build_sweep("database", options.threads);
 }

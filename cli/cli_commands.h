@@ -20,6 +20,7 @@ struct CliOptions {
     QString report;       // a path, "-" for standard output, or empty
     QString json;         // likewise
     bool aligned = false; // the aligned search instead of the literal one
+    int threads = 0;      // cores to use; 0: all
 };
 
 // A usage problem found while a command reads its arguments.

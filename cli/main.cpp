@@ -79,6 +79,10 @@ const std::vector<OptionSpec> &option_table()
          "FILE",
          "search, multi and monster: the results as one JSON document;\n"
          "- for standard output, which then holds the document alone"},
+        {{"j", "threads"},
+         "N",
+         "build, build-sweep, search, multi and monster: use N cores\n"
+         "(default: all)"},
         {{"max-megapixels"},
          "N",
          "refuse images of more than N megapixels (default 128), read from\n"
@@ -231,6 +235,9 @@ int run(const QStringList &arguments)
         const QString value = parser.value(option);
         return value.isEmpty() || value == "-" ? value : QFileInfo(value).absoluteFilePath();
     };
+    if (parser.isSet("threads")) {
+        options.threads = whole_number(parser, "threads", 1, 1024);
+    }
     if (parser.isSet("max-megapixels")) {
         set_pixel_limit(qint64(whole_number(parser, "max-megapixels", 1, 100000)) * 1000000);
     }
@@ -240,7 +247,8 @@ int run(const QStringList &arguments)
         QStringList commands;
     } reach[] = {{"report", {"multi", "monster"}},
                  {"json", {"search", "multi", "monster"}},
-                 {"aligned", {"search", "multi", "monster"}}};
+                 {"aligned", {"search", "multi", "monster"}},
+                 {"threads", {"build", "build-sweep", "search", "multi", "monster", "make-demo"}}};
     for (const auto &entry : reach) {
         if (parser.isSet(entry.option) && !entry.commands.contains(command->name)) {
             throw UsageError(QString("--%1 applies to %2, not to %3")

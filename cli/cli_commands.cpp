@@ -5,6 +5,8 @@
 #include "commands/commands.h"
 #include "demo/synthetic_images.h"
 #include "ft1/settings_fit.h"
+#include "report/html_report.h"
+#include "report/sweep_plot.h"
 #include "support/console.h"
 
 #include <QCoreApplication>
@@ -170,7 +172,7 @@ QJsonObject search_json(const commands::MultiResult &result)
         found += answer.found ? 1 : 0;
     }
     return {{"timing", QJsonObject{{"search_ms", double(result.elapsed_ms)},
-                                   {"ms_per_pattern", result.average_ms()}}},
+                                   {"ms_per_pattern", result.ms_per_pattern()}}},
             {"patterns", result.answers.size()},
             {"found", found},
             {"rate", double(result.rate)},
@@ -204,6 +206,55 @@ int build_sweep(const QString &directory, int threads)
         all_written &= commands::build(request);
     }
     return all_written ? exit_ran : exit_unusable_input;
+}
+
+QString settings_summary(const WindowSettings &settings, SearchMode mode)
+{
+    return QString("radius %1, step divisor %2 (grid step %3 pixels), %4 search")
+        .arg(settings.radius)
+        .arg(settings.step_divisor)
+        .arg(settings.step())
+        .arg(mode == SearchMode::aligned ? "aligned" : "literal");
+}
+
+QString databases_summary(const commands::Database &database)
+{
+    return QString("%1 (%2 maps)").arg(database.files.join(", ")).arg(database.maps.size());
+}
+
+QString rate_summary(const QList<Answer> &answers)
+{
+    int found = 0;
+    for (const Answer &answer : answers) {
+        found += answer.found ? 1 : 0;
+    }
+    return QString("%1 of %2 patterns found (%3 %)")
+        .arg(found)
+        .arg(answers.size())
+        .arg(answers.isEmpty() ? 0.0 : 100.0 * found / answers.size(), 0, 'g', 4);
+}
+
+QList<ReportRow> report_rows_of(const QList<Answer> &answers, const QString &folder)
+{
+    QList<ReportRow> rows;
+    for (const Answer &answer : answers) {
+        rows.append({answer, folder + "/" + answer.file, {}});
+    }
+    sort_failures_first(rows);
+    return rows;
+}
+
+SweepSeries series_of(const QString &name, const commands::SweepResult &sweep)
+{
+    SweepSeries series;
+    series.name = name;
+    for (const commands::SweepPassResult &pass : sweep.passes) {
+        if (pass.opened && !pass.search.answers.isEmpty()) {
+            series.points.append(
+                {pass.radius, double(pass.search.rate), pass.search.ms_per_pattern()});
+        }
+    }
+    return series;
 }
 
 } // namespace
@@ -268,6 +319,17 @@ int run_search(const CliOptions &options, const QStringList &args)
         return exit_unusable_input;
     }
     console::write(answer_block(result.answer));
+    if (!options.html.isEmpty()) {
+        HtmlReport page;
+        page.title = "Search: " + QFileInfo(args[0]).fileName();
+        page.summary = {{"settings", settings_summary(*settings, request.mode)},
+                        {"databases", databases_summary(*database)},
+                        {"pattern", args[0]},
+                        {"time", QString("%1 ms").arg(result.elapsed_ms)}};
+        page.rows_caption = "The pattern";
+        page.rows = {ReportRow{result.answer, args[0], {}}};
+        outputs.add_file(options.html, html_report(page));
+    }
     outputs.json() = {{"command", "search"},
                       {"version", QCoreApplication::applicationVersion()},
                       {"settings", settings_json(*settings, source, options)},
@@ -311,6 +373,19 @@ int run_multi(const CliOptions &options, const QStringList &args)
         return exit_unusable_input;
     }
     outputs.add_report(report_rows(settings->radius, result.answers));
+    if (!options.html.isEmpty()) {
+        HtmlReport page;
+        page.title = "Multi search: " + QDir::current().dirName();
+        page.summary = {
+            {"settings", settings_summary(*settings, search.mode)},
+            {"databases", databases_summary(*database)},
+            {"patterns", QDir(patterns_directory()).absolutePath()},
+            {"rate", rate_summary(result.answers)},
+            {"time", QString("%1 ms per pattern").arg(result.ms_per_pattern(), 0, 'g', 4)}};
+        page.rows_caption = "Patterns, failures first";
+        page.rows = report_rows_of(result.answers, patterns_directory());
+        outputs.add_file(options.html, html_report(page));
+    }
     QJsonObject json = search_json(result);
     json["command"] = "multi";
     json["version"] = QCoreApplication::applicationVersion();
@@ -323,12 +398,22 @@ int run_multi(const CliOptions &options, const QStringList &args)
 int run_monster(const CliOptions &options, const QStringList &)
 {
     Outputs outputs(options.report, options.json);
-    Progress progress("patterns");
-    SearchOptions search = search_progress(progress, options);
-    search.mode = mode_of(options);
-    const commands::SweepResult result = commands::radius_sweep(
-        patterns_directory(), search, [](const QString &warning) { print_failure(warning); });
-    show_result(result.label_text);
+    // One sweep, or the literal and then the aligned one.
+    QList<SearchMode> modes{mode_of(options)};
+    if (options.both) {
+        modes = {SearchMode::literal, SearchMode::aligned};
+    }
+    QList<commands::SweepResult> sweeps;
+    for (SearchMode mode : modes) {
+        Progress progress(mode == SearchMode::aligned && options.both ? "aligned, patterns"
+                                                                      : "patterns");
+        SearchOptions search = search_progress(progress, options);
+        search.mode = mode;
+        sweeps.append(commands::radius_sweep(
+            patterns_directory(), search, [](const QString &warning) { print_failure(warning); }));
+        show_result(sweeps.last().label_text);
+    }
+    const commands::SweepResult &result = sweeps.last();
     QJsonArray passes;
     bool any_opened = false;
     bool any_pattern = false;
@@ -352,6 +437,77 @@ int run_monster(const CliOptions &options, const QStringList &)
     if (!any_pattern) {
         print_failure(pattern_problem(patterns_directory()));
         return exit_unusable_input;
+    }
+    QList<SweepSeries> series;
+    for (int k = 0; k < sweeps.size(); ++k) {
+        series.append(
+            series_of(modes[k] == SearchMode::aligned ? "aligned" : "literal", sweeps[k]));
+    }
+    const QString workspace = QDir::current().dirName();
+    QByteArray plot;
+    if (!options.plot.isEmpty() || !options.html.isEmpty()) {
+        plot = sweep_plot_svg(series, "Monster compare: " + workspace);
+    }
+    if (!options.plot.isEmpty()) {
+        outputs.add_file(options.plot, plot);
+    }
+    if (!options.html.isEmpty()) {
+        // The rows: the last pass that ran, with each pattern's result at every radius.
+        const commands::SweepPassResult *last = nullptr;
+        for (const commands::SweepPassResult &pass : result.passes) {
+            if (pass.opened && !pass.search.answers.isEmpty()) {
+                last = &pass;
+            }
+        }
+        HtmlReport page;
+        page.title = "Monster compare: " + workspace;
+        page.summary = {
+            {"settings", QString("radius 20 to 150, step divisor 1, %1 search")
+                             .arg(options.both ? "literal and aligned" : mode_name(options))},
+            {"databases", QFileInfo(sweep_database_path(20)).path() + "/db3_ft1_N.ft1"},
+            {"patterns", QDir(patterns_directory()).absolutePath()}};
+        // Rate and time per pattern by radius, one pair of columns per search.
+        page.table_header << "radius";
+        for (const SweepSeries &s : series) {
+            page.table_header << s.name + " found (%)" << s.name + " ms per pattern";
+        }
+        for (int radius : sweep_radii()) {
+            QStringList row{QString::number(radius)};
+            bool any = false;
+            for (const SweepSeries &s : series) {
+                QString rate = "-";
+                QString time = "-";
+                for (const SweepPoint &point : s.points) {
+                    if (point.radius == radius) {
+                        rate = QString::number(point.rate, 'f', 1);
+                        time = QString::number(point.ms_per_pattern, 'f', 2);
+                        any = true;
+                    }
+                }
+                row << rate << time;
+            }
+            if (any) {
+                page.table_rows << row;
+            }
+        }
+        page.plot_svg = plot;
+        page.rows_caption =
+            QString("Patterns at radius %1 (%2 search), failures first; under each, the radii "
+                    "it was found at")
+                .arg(last->radius)
+                .arg(modes.last() == SearchMode::aligned ? "aligned" : "literal");
+        QList<Answer> answers = last->search.answers;
+        page.rows = report_rows_of(answers, patterns_directory());
+        for (ReportRow &row : page.rows) {
+            for (const commands::SweepPassResult &pass : result.passes) {
+                for (const Answer &answer : pass.search.answers) {
+                    if (answer.file == row.answer.file) {
+                        row.passes.append({pass.radius, answer.found});
+                    }
+                }
+            }
+        }
+        outputs.add_file(options.html, html_report(page));
     }
     outputs.json() = {{"command", "monster"},
                       {"version", QCoreApplication::applicationVersion()},

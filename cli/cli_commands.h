@@ -21,6 +21,9 @@ struct CliOptions {
     QString json;         // likewise
     bool aligned = false; // the aligned search instead of the literal one
     int threads = 0;      // cores to use; 0: all
+    QString plot;         // monster: the sweep plot (SVG), or empty
+    QString html;         // the page for people, or empty
+    bool both = false;    // monster: the literal and the aligned sweep
 };
 
 // A usage problem found while a command reads its arguments.

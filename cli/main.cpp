@@ -8,11 +8,13 @@
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
+#include <QGuiApplication>
 #include <QDir>
 #include <QFileInfo>
 
 #include <cstdio>
 #include <iostream>
+#include <memory>
 #include <new>
 #include <vector>
 
@@ -83,6 +85,18 @@ const std::vector<OptionSpec> &option_table()
          "N",
          "build, build-sweep, search, multi and monster: use N cores\n"
          "(default: all)"},
+        {{"html"},
+         "FILE",
+         "search, multi and monster: one page with the pattern and found\n"
+         "images, the located crops, verdicts, and for monster the plot"},
+        {{"plot"},
+         "FILE",
+         "monster: success rate and time per pattern against the radius,\n"
+         "as an SVG image"},
+        {{"both"},
+         "",
+         "monster: the literal and then the aligned sweep, side by side in\n"
+         "the plot and the page"},
         {{"max-megapixels"},
          "N",
          "refuse images of more than N megapixels (default 128), read from\n"
@@ -248,6 +262,9 @@ int run(const QStringList &arguments)
     } reach[] = {{"report", {"multi", "monster"}},
                  {"json", {"search", "multi", "monster"}},
                  {"aligned", {"search", "multi", "monster"}},
+                 {"html", {"search", "multi", "monster"}},
+                 {"plot", {"monster"}},
+                 {"both", {"monster"}},
                  {"threads", {"build", "build-sweep", "search", "multi", "monster", "make-demo"}}};
     for (const auto &entry : reach) {
         if (parser.isSet(entry.option) && !entry.commands.contains(command->name)) {
@@ -256,8 +273,20 @@ int run(const QStringList &arguments)
         }
     }
     options.aligned = parser.isSet("aligned");
+    options.both = parser.isSet("both");
+    if (options.both && options.aligned) {
+        throw UsageError("--both runs the aligned sweep already");
+    }
     options.report = output_path("report");
     options.json = output_path("json");
+    options.html = output_path("html");
+    options.plot = output_path("plot");
+    if (options.both && (!options.report.isEmpty() || !options.json.isEmpty())) {
+        throw UsageError("--report and --json hold one sweep: use them without --both");
+    }
+    if (options.html == "-" || options.plot == "-") {
+        throw UsageError("--html and --plot need a file name");
+    }
     if (options.report == "-" && options.json == "-") {
         throw UsageError("--report and --json cannot both go to standard output");
     }
@@ -277,7 +306,20 @@ int run(const QStringList &arguments)
 
 int main(int argc, char *argv[])
 {
-    QCoreApplication app(argc, argv);
+    // Pages and plots draw text, which needs the fonts of a GUI application; without a display,
+    // on the offscreen platform. Other commands start as a plain application.
+    bool drawing = false;
+    for (int k = 1; k < argc; ++k) {
+        const QByteArray argument(argv[k]);
+        drawing |= argument.startsWith("--html") || argument.startsWith("--plot");
+    }
+    if (drawing && qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) {
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+    }
+    std::unique_ptr<QCoreApplication> application =
+        drawing ? std::make_unique<QGuiApplication>(argc, argv)
+                : std::make_unique<QCoreApplication>(argc, argv);
+    QCoreApplication &app = *application;
     QCoreApplication::setApplicationName("pictrace-cli");
     QCoreApplication::setApplicationVersion(PICTRACE_VERSION);
     try {

@@ -183,5 +183,8 @@ bool Outputs::write() const
     if (json_wanted()) {
         written &= write_to(m_json_path, QJsonDocument(m_json).toJson(QJsonDocument::Indented));
     }
+    for (const auto &file : m_files) {
+        written &= write_to(file.first, file.second);
+    }
     return written;
 }

@@ -9,6 +9,8 @@
 #include <QByteArray>
 #include <QJsonArray>
 #include <QJsonObject>
+#include <QList>
+#include <QPair>
 #include <QString>
 
 // The report's header line and its rows for the answers of one search at `radius`.
@@ -27,6 +29,8 @@ public:
     bool json_wanted() const { return !m_json_path.isEmpty(); }
     void add_report(const QByteArray &rows) { m_report += rows; }
     QJsonObject &json() { return m_json; }
+    // Another file (a page, a plot), written with the others.
+    void add_file(const QString &path, const QByteArray &bytes) { m_files.append({path, bytes}); }
 
     // Writes the outputs; on failure prints "pictrace-cli: PATH: why" and returns false.
     bool write() const;
@@ -36,4 +40,5 @@ private:
     QString m_json_path;
     QByteArray m_report;
     QJsonObject m_json;
+    QList<QPair<QString, QByteArray>> m_files;
 };

@@ -32,6 +32,7 @@ MultiResult multi_result(const MultiSearch &search, const WindowSettings &settin
     result.searched = outcome.status != SearchStatus::empty_database;
     result.rate = outcome.rate;
     result.elapsed_ms = outcome.elapsed_ms;
+    result.seconds = outcome.seconds;
     for (int k = 0; k < outcome.picks.size(); ++k) {
         result.answers.append(
             answer_of(outcome.picks[k], search.files[k], search.sizes[k], settings, mode));
@@ -53,6 +54,11 @@ void Database::append(const Database &more)
 void Database::make_index()
 {
     index = std::make_shared<const CellIndex>(maps);
+}
+
+double MultiResult::ms_per_pattern() const
+{
+    return answers.isEmpty() ? 0 : 1000 * seconds / answers.size();
 }
 
 int MultiResult::average_ms() const

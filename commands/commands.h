@@ -104,10 +104,12 @@ struct MultiResult {
     bool searched = false; // the database was not empty
     float rate = 0;
     std::uint32_t elapsed_ms = 0;
+    double seconds = 0; // the search's time, to the microsecond
     QList<Answer> answers;
     std::optional<QString> label_text;
 
     int average_ms() const;
+    double ms_per_pattern() const; // to the microsecond
 };
 
 // Multi Search in DB over the folder `directory`.

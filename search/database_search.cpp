@@ -9,6 +9,7 @@
 #include "support/threads.h"
 #include "support/tick_clock.h"
 
+#include <chrono>
 #include <atomic>
 #include <locale>
 #include <memory>
@@ -112,6 +113,7 @@ SearchOutcome search_patterns(const WindowSettings &settings, const QList<Featur
     const CellIndex &index = options.index ? *options.index : own_index;
     const auto clock = options.clock ? options.clock : tick_ms;
     const std::uint32_t start = clock();
+    const auto started = std::chrono::steady_clock::now();
     if (aligned) {
         ordered_parallel<PatternPick>(
             patterns.size(), thread_count(options.threads),
@@ -134,6 +136,8 @@ SearchOutcome search_patterns(const WindowSettings &settings, const QList<Featur
         }
     }
     outcome.elapsed_ms = ticks_between(start, clock());
+    outcome.seconds =
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
     outcome.patterns = patterns.size();
     if (outcome.patterns == 0) {
         console::write("no patterns to search\n");

@@ -47,6 +47,7 @@ enum class SearchStatus {
 struct SearchOutcome {
     SearchStatus status = SearchStatus::empty_database;
     std::uint32_t elapsed_ms = 0;
+    double seconds = 0; // the same time, to the microsecond
     int patterns = 0;
     int found = 0;
     float rate = 0; // found / patterns * 100, as a float

@@ -28,8 +28,9 @@ int main(int argc, char *argv[])
         "Finds the image of a collection from which a pattern image was cut.");
     parser.addHelpOption();
     parser.addVersionOption();
-    const QCommandLineOption workdir({"C", "workdir"}, "Work in DIR (its database/, patterns/ and "
-                                                       "precomputed_databases/).",
+    const QCommandLineOption workdir({"C", "workdir"},
+                                     "Work in DIR (its database/, patterns/ and "
+                                     "precomputed_databases/).",
                                      "DIR");
     const QCommandLineOption workspace(
         "workspace", QString("Work in %1, made when missing (the desktop entry's choice).")

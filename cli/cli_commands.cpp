@@ -379,7 +379,7 @@ int run_multi(const CliOptions &options, const QStringList &args)
         page.summary = {
             {"settings", settings_summary(*settings, search.mode)},
             {"databases", databases_summary(*database)},
-            {"patterns", QDir(patterns_directory()).absolutePath()},
+            {"patterns", QDir::current().dirName() + "/" + patterns_directory()},
             {"rate", rate_summary(result.answers)},
             {"time", QString("%1 ms per pattern").arg(result.ms_per_pattern(), 0, 'g', 4)}};
         page.rows_caption = "Patterns, failures first";
@@ -465,7 +465,7 @@ int run_monster(const CliOptions &options, const QStringList &)
             {"settings", QString("radius 20 to 150, step divisor 1, %1 search")
                              .arg(options.both ? "literal and aligned" : mode_name(options))},
             {"databases", QFileInfo(sweep_database_path(20)).path() + "/db3_ft1_N.ft1"},
-            {"patterns", QDir(patterns_directory()).absolutePath()}};
+            {"patterns", QDir::current().dirName() + "/" + patterns_directory()}};
         // Rate and time per pattern by radius, one pair of columns per search.
         page.table_header << "radius";
         for (const SweepSeries &s : series) {

@@ -1,0 +1,66 @@
+# bash completion for pictrace-cli: its commands, its options and their values.
+_pictrace_cli()
+{
+    local cur prev words cword
+    _init_completion || return
+
+    local commands="build build-sweep search multi monster info make-demo"
+    local options="-C --workdir -r --radius -c --step-divisor --report --json -j --threads
+        --html --plot --both --max-megapixels --aligned -h --help -v --version"
+
+    case $prev in
+        -C | --workdir)
+            _filedir -d
+            return
+            ;;
+        --report | --json)
+            _filedir
+            return
+            ;;
+        --html)
+            _filedir html
+            return
+            ;;
+        --plot)
+            _filedir svg
+            return
+            ;;
+        -r | --radius | -c | --step-divisor | -j | --threads | --max-megapixels)
+            return
+            ;;
+    esac
+
+    if [[ $cur == -* ]]; then
+        COMPREPLY=($(compgen -W "$options" -- "$cur"))
+        return
+    fi
+
+    # The command is the first word that is not an option or an option's value.
+    local command="" i
+    for ((i = 1; i < cword; i++)); do
+        case ${words[i]} in
+            -C | --workdir | -r | --radius | -c | --step-divisor | --report | --json | -j | \
+                --threads | --html | --plot | --max-megapixels)
+                ((i++))
+                ;;
+            -*) ;;
+            *)
+                command=${words[i]}
+                break
+                ;;
+        esac
+    done
+
+    case $command in
+        "")
+            COMPREPLY=($(compgen -W "$commands" -- "$cur"))
+            ;;
+        build | build-sweep | make-demo)
+            _filedir -d
+            ;;
+        search | multi | info)
+            _filedir '@(ft1|png|jpg|jpeg|bmp|gif|pgm|ppm|pbm|xpm|svg|ico)'
+            ;;
+    esac
+}
+complete -F _pictrace_cli pictrace-cli

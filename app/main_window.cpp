@@ -254,7 +254,7 @@ void MainWindow::monster_compare()
 
 commands::Database MainWindow::loaded() const
 {
-    return {database, m_records, {}, nullptr};
+    return {database, m_records, {}, nullptr, {}};
 }
 
 // A database built with other settings gives answers that mean nothing; the search still runs,

@@ -4,6 +4,7 @@
 #include "cli/progress.h"
 #include "commands/commands.h"
 #include "demo/synthetic_images.h"
+#include "ft1/ft1_index.h"
 #include "ft1/settings_fit.h"
 #include "report/html_report.h"
 #include "report/sweep_plot.h"
@@ -577,6 +578,10 @@ int run_info(const CliOptions &, const QStringList &args)
                                            : settings_text(fitting));
         text += QString("  duplicate names  %1\n")
                     .arg(duplicates.isEmpty() ? QString("none") : duplicates.join(", "));
+        text += QString("  binary index     %1\n")
+                    .arg(contents.from_index             ? ft1_index_path(path) + " (read)"
+                         : contents.index_note.isEmpty() ? QString("none")
+                                                         : contents.index_note);
         text += QString("  malformed lines  %1\n").arg(contents.problem_count);
         for (int k = 0; k < contents.problems.size() && k < 5; ++k) {
             text += "    " + contents.problems[k] + "\n";
@@ -586,6 +591,21 @@ int run_info(const CliOptions &, const QStringList &args)
             print_failure(QString("%1: not a .ft1 database (no complete record)").arg(path));
             status = exit_unusable_input;
         }
+    }
+    return status;
+}
+
+int run_index(const CliOptions &, const QStringList &args)
+{
+    int status = exit_ran;
+    for (const QString &path : args) {
+        QString error;
+        if (!write_ft1_index(path, &error)) {
+            print_failure(QString("%1: %2").arg(path, error));
+            status = exit_unusable_input;
+            continue;
+        }
+        console::write(QString("%1: written\n").arg(ft1_index_path(path)));
     }
     return status;
 }

@@ -44,4 +44,5 @@ int run_search(const CliOptions &options, const QStringList &args);
 int run_multi(const CliOptions &options, const QStringList &args);
 int run_monster(const CliOptions &options, const QStringList &args);
 int run_info(const CliOptions &options, const QStringList &args);
+int run_index(const CliOptions &options, const QStringList &args);
 int run_make_demo(const CliOptions &options, const QStringList &args);

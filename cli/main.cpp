@@ -49,6 +49,10 @@ const std::vector<CommandSpec> &command_table()
          "what a database holds: records, image and map sizes, the settings\n"
          "it was built with, duplicate base names, malformed lines",
          run_info},
+        {"index", "DB.ft1...", 1, -1,
+         "writes DB.ft1.idx beside each database: its maps laid out to be\n"
+         "memory-mapped, read instead of the text while the .ft1 is unchanged",
+         run_index},
         {"make-demo", "DIR [IMAGES]", 1, 2,
          "makes a demo workspace in DIR: database/ with IMAGES synthetic\n"
          "images (36 by default), patterns/ with one crop of each, and\n"

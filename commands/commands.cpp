@@ -45,6 +45,8 @@ MultiResult multi_result(const MultiSearch &search, const WindowSettings &settin
 
 void Database::append(const Database &more)
 {
+    // Cells read with one file's maps stay valid only while that file's maps are all there is.
+    loaded_cells = maps.isEmpty() ? more.loaded_cells : SortedCells();
     maps.append(more.maps);
     records.append(more.records);
     files.append(more.files);
@@ -53,7 +55,8 @@ void Database::append(const Database &more)
 
 void Database::make_index()
 {
-    index = std::make_shared<const CellIndex>(maps);
+    index = loaded_cells.size > 0 ? std::make_shared<const CellIndex>(loaded_cells)
+                                  : std::make_shared<const CellIndex>(maps);
 }
 
 double MultiResult::ms_per_pattern() const
@@ -100,7 +103,7 @@ LoadResult load(const QString &path, const Progress &progress)
     if (contents.opened) {
         result.not_a_database = contents.not_a_database();
         result.problems = contents.problem_count;
-        result.database = {contents.maps, contents.records, {path}, nullptr};
+        result.database = {contents.maps, contents.records, {path}, nullptr, contents.cells};
         result.label_text = ft1_summary(contents.header_lines);
     }
     console::write("Database readed\n");

@@ -13,6 +13,7 @@
 #include "evaluation/radius_sweep.h"
 #include "ft1/ft1_reader.h"
 #include "maps/feature_map.h"
+#include "maps/sorted_cells.h"
 #include "maps/window_settings.h"
 
 #include <QImage>
@@ -38,6 +39,9 @@ struct Database {
     QStringList files;
     // The sorted cells of the maps, for the aligned search; made by make_index.
     std::shared_ptr<const CellIndex> index;
+    // Sorted cells read with the maps (a database loaded from its binary index), which
+    // make_index takes instead of sorting again.
+    SortedCells loaded_cells;
 
     void append(const Database &more); // the index must be made again
     void make_index();

@@ -1,5 +1,7 @@
 #include "ft1/ft1_reader.h"
 
+#include "ft1/ft1_index.h"
+
 #include "ft1/ft1_number.h"
 #include "support/console.h"
 
@@ -486,6 +488,25 @@ private:
 Ft1Contents read_ft1(const QString &path, const LoadOptions &options)
 {
     Ft1Contents contents;
+    QString index_note;
+    if (options.use_index) {
+        QString why;
+        switch (read_ft1_index(path, contents, &why)) {
+        case IndexState::used:
+            if (options.progress) {
+                options.progress(contents.maps.size(), contents.maps.size());
+            }
+            return contents;
+        case IndexState::absent:
+            break;
+        case IndexState::stale:
+        case IndexState::damaged:
+        case IndexState::unreadable:
+            index_note = QString("%1: %2; the index is not used").arg(ft1_index_path(path), why);
+            contents = Ft1Contents();
+            break;
+        }
+    }
     QFile file(path);
     const QFileInfo info(path);
     // Only regular files: a device or a pipe could feed the reader without end.
@@ -514,6 +535,7 @@ Ft1Contents read_ft1(const QString &path, const LoadOptions &options)
                 [&](qint64 number) { parser.overlong_line(number); });
     contents = parser.finish();
     contents.opened = true;
+    contents.index_note = index_note;
     return contents;
 }
 
@@ -523,6 +545,9 @@ Ft1Contents load_database_file(const QString &path, const LoadOptions &options)
     if (!contents.opened) {
         console::write("file with precomputed db was not opened\n");
         return contents;
+    }
+    if (!contents.index_note.isEmpty()) {
+        console::write(contents.index_note + "\n");
     }
     for (const QString &problem : contents.problems) { // up to the limit, then a count
         console::write(problem + "\n");

@@ -14,6 +14,7 @@
 // lines are listed (then one line with the count of the rest).
 
 #include "maps/feature_map.h"
+#include "maps/sorted_cells.h"
 
 #include <QList>
 #include <QString>
@@ -45,6 +46,9 @@ struct Ft1Contents {
                               // then "path: N more malformed lines"
     qint64 problem_count = 0; // all malformed lines
     QString error;            // why the file did not open
+    bool from_index = false;  // read from the binary index beside the file (see ft1_index.h)
+    QString index_note;       // why an index beside the file was not used, if one was there
+    SortedCells cells;        // from the index: the maps' sorted cells; else empty
 
     int complete_records() const;
     // Lines were read, but none of them made a complete record.
@@ -54,6 +58,8 @@ struct Ft1Contents {
 struct LoadOptions {
     // Called after each record, with the records read and the number of "EOR" lines.
     std::function<void(int done, int total)> progress;
+    // Read PATH.idx instead of the text when it is there and was made from this very file.
+    bool use_index = true;
 };
 
 Ft1Contents read_ft1(const QString &path, const LoadOptions &options = LoadOptions());

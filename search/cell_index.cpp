@@ -6,58 +6,38 @@
 #include <numeric>
 
 CellIndex::CellIndex(const QList<FeatureMap> &database)
+    : CellIndex(sort_cells(database))
+{}
+
+CellIndex::CellIndex(SortedCells cells)
+    : m_cells(std::move(cells))
 {
-    struct Entry {
-        float value;
-        std::uint64_t place;
-    };
-    std::vector<Entry> entries;
-    std::size_t total = 0;
-    for (const FeatureMap &map : database) {
-        total += static_cast<std::size_t>(map.has_values() ? map.cell_count() : 0);
-    }
-    entries.reserve(total);
-    for (int m = 0; m < database.size(); ++m) {
-        const FeatureMap &map = database[m];
-        if (!map.has_values()) {
-            continue;
-        }
-        const float *cells = map.data();
-        for (qint64 k = 0; k < map.cell_count(); ++k) {
-            if (std::isfinite(cells[k])) {
-                entries.push_back({cells[k], std::uint64_t(m) << 32 | std::uint64_t(k)});
-            }
-        }
-    }
-    std::sort(entries.begin(), entries.end(), [](const Entry &a, const Entry &b) {
-        return a.value < b.value || (a.value == b.value && a.place < b.place);
-    });
-    m_values.reserve(entries.size());
-    m_places.reserve(entries.size());
-    for (const Entry &entry : entries) {
-        m_values.push_back(entry.value);
-        m_places.push_back(entry.place);
-    }
+    make_grid();
+}
+
+void CellIndex::make_grid()
+{
     // The grid covers all but the outermost twentieth of a percent on each side; small indexes
     // are searched.
-    const std::size_t n = m_values.size();
+    const float *values = m_cells.values;
+    const std::size_t n = m_cells.size;
     if (n < 4096 || n > std::numeric_limits<std::uint32_t>::max()) {
         return;
     }
-    m_grid_low = m_values[n / 2000];
-    m_grid_high = m_values[n - 1 - n / 2000];
+    m_grid_low = values[n / 2000];
+    m_grid_high = values[n - 1 - n / 2000];
     if (!(m_grid_high > m_grid_low)) {
         return;
     }
     constexpr std::size_t grid = 1 << 16;
     m_grid_ranks.resize(grid + 1);
-    auto position = m_values.begin();
+    const float *position = values;
     for (std::size_t g = 0; g <= grid; ++g) {
         const double v = m_grid_low + (m_grid_high - m_grid_low) * double(g) / grid;
-        position = std::lower_bound(position, m_values.end(), v, [](float entry, double bound) {
+        position = std::lower_bound(position, values + n, v, [](float entry, double bound) {
             return double(entry) < bound;
         });
-        m_grid_ranks[g] = static_cast<std::uint32_t>(position - m_values.begin());
+        m_grid_ranks[g] = static_cast<std::uint32_t>(position - values);
     }
 }
 
@@ -87,15 +67,16 @@ std::pair<std::size_t, std::size_t> CellIndex::range(double low, double high) co
     if (!(low <= high)) {
         return {0, 0};
     }
-    const auto first = std::lower_bound(m_values.begin(), m_values.end(), low,
-                                        [](float v, double bound) { return double(v) < bound; });
-    const auto last = std::upper_bound(first, m_values.end(), high,
-                                       [](double bound, float v) { return bound < double(v); });
-    return {static_cast<std::size_t>(first - m_values.begin()),
-            static_cast<std::size_t>(last - m_values.begin())};
+    const float *begin = m_cells.values;
+    const float *end = begin + m_cells.size;
+    const float *first =
+        std::lower_bound(begin, end, low, [](float v, double bound) { return double(v) < bound; });
+    const float *last =
+        std::upper_bound(first, end, high, [](double bound, float v) { return bound < double(v); });
+    return {static_cast<std::size_t>(first - begin), static_cast<std::size_t>(last - begin)};
 }
 
 float CellIndex::median() const
 {
-    return m_values.empty() ? 0.0f : m_values[m_values.size() / 2];
+    return m_cells.size == 0 ? 0.0f : m_cells.values[m_cells.size / 2];
 }

@@ -5,6 +5,7 @@
 // the cut-off score 9999.
 
 #include "maps/feature_map.h"
+#include "maps/sorted_cells.h"
 
 #include <QList>
 
@@ -17,11 +18,14 @@ class CellIndex
 public:
     CellIndex() = default;
     explicit CellIndex(const QList<FeatureMap> &database);
+    // From cells sorted already (a database's binary index), which must be those of the maps.
+    explicit CellIndex(SortedCells cells);
 
-    std::size_t size() const { return m_values.size(); }
-    float value(std::size_t k) const { return m_values[k]; }
-    int map(std::size_t k) const { return static_cast<int>(m_places[k] >> 32); }
-    int cell(std::size_t k) const { return static_cast<int>(m_places[k] & 0xffffffffu); }
+    std::size_t size() const { return m_cells.size; }
+    float value(std::size_t k) const { return m_cells.values[k]; }
+    const SortedCells &cells() const { return m_cells; }
+    int map(std::size_t k) const { return static_cast<int>(m_cells.places[k] >> 32); }
+    int cell(std::size_t k) const { return static_cast<int>(m_cells.places[k] & 0xffffffffu); }
 
     // The entries whose value v satisfies low <= v <= high: [first, last).
     std::pair<std::size_t, std::size_t> range(double low, double high) const;
@@ -36,15 +40,16 @@ public:
 
     std::size_t memory_bytes() const
     {
-        return m_values.capacity() * sizeof(float) + m_places.capacity() * sizeof(std::uint64_t);
+        return m_cells.size * (sizeof(float) + sizeof(std::uint64_t)) +
+               m_grid_ranks.size() * sizeof(std::uint32_t);
     }
 
 private:
+    void make_grid();
     double rank_about(double value) const;
 
-    std::vector<float> m_values;
+    SortedCells m_cells;
     double m_grid_low = 0;
     double m_grid_high = 0;
     std::vector<std::uint32_t> m_grid_ranks; // rank of grid value low + g (high - low) / G
-    std::vector<std::uint64_t> m_places;     // map << 32 | cell index x + y * width
 };

@@ -61,6 +61,25 @@ bool AtomicFile::open()
     return true;
 }
 
+bool AtomicFile::rewrite_start(const char *data, qint64 size)
+{
+    if (m_failed || m_descriptor < 0) {
+        return false;
+    }
+    for (qint64 done = 0; done < size;) {
+        const ssize_t written =
+            ::pwrite(m_descriptor, data + done, static_cast<size_t>(size - done), off_t(done));
+        if (written < 0) {
+            if (errno == EINTR) {
+                continue;
+            }
+            return fail(errno);
+        }
+        done += written;
+    }
+    return true;
+}
+
 bool AtomicFile::write(const char *data, qint64 size)
 {
     if (m_failed || m_descriptor < 0) {

@@ -17,6 +17,8 @@ public:
     bool open();
     bool write(const char *data, qint64 size);
     bool write(const QByteArray &bytes) { return write(bytes.constData(), bytes.size()); }
+    // Writes again over the start of what was written (a header completed at the end).
+    bool rewrite_start(const char *data, qint64 size);
     bool commit();
 
     const QString &path() const { return m_path; }

@@ -105,14 +105,12 @@ private slots:
             << QStringList{"--radius"} << "Missing value after '--radius'.";
         QTest::newRow("unknown option")
             << QStringList{"--bogus", "1", "monster"} << "Unknown option 'bogus'.";
-        QTest::newRow("radius 0")
-            << QStringList{"-r", "0", "build", "d", "x"} << "--radius goes from 1 to 5000, not 0";
-        QTest::newRow("radius beyond the form's")
-            << QStringList{"-r", "2147483647", "monster"}
-            << "--radius goes from 1 to 5000, not 2147483647";
-        QTest::newRow("step divisor 100")
-            << QStringList{"-c", "100", "multi", "d.ft1"}
-            << "--step-divisor goes from 1 to 99, not 100";
+        QTest::newRow("radius 0") << QStringList{"-r", "0", "build", "d", "x"}
+                                  << "--radius goes from 1 to 5000, not 0";
+        QTest::newRow("radius beyond the form's") << QStringList{"-r", "2147483647", "monster"}
+                                                  << "--radius goes from 1 to 5000, not 2147483647";
+        QTest::newRow("step divisor 100") << QStringList{"-c", "100", "multi", "d.ft1"}
+                                          << "--step-divisor goes from 1 to 99, not 100";
         QTest::newRow("a report of one search")
             << QStringList{"--report", "r.tsv", "search", "p.png", "d.ft1"}
             << "--report applies to multi, monster, not to search";
@@ -343,13 +341,12 @@ private slots:
         const Run run = cli({"-r", "10", "--aligned", "--json", "out.json", "search",
                              "patterns/cat.off.png", "precomputed_databases/three.ft1"});
         QCOMPARE(run.status, 0);
-        match_lines(run.out,
-                    {"Database readed", "From opened database file restored 3 images", "\\d+\t100",
-                     "search2 = cat", "pattern found in db in \\d+ ms", "answer: cat \\(exact\\)",
-                     "  image       database/cat.png",
-                     "  crop        x 47, y 23, 90 x 70 pixels \\(grid phase 3, 7\\)",
-                     "  score       [0-9.e-]+ over 35 cells \\(7 x 5\\), at cell 5, 3",
-                     "  runner-up   none within 5 times the best"});
+        match_lines(run.out, {"Database readed", "From opened database file restored 3 images",
+                              "\\d+\t100", "search2 = cat", "pattern found in db in \\d+ ms",
+                              "answer: cat \\(exact\\)", "  image       database/cat.png",
+                              "  crop        x 47, y 23, 90 x 70 pixels \\(grid phase 3, 7\\)",
+                              "  score       [0-9.e-]+ over 35 cells \\(7 x 5\\), at cell 5, 3",
+                              "  runner-up   none within 5 times the best"});
         const QJsonObject document = QJsonDocument::fromJson(file_bytes("out.json")).object();
         QCOMPARE(document["settings"].toObject()["mode"].toString(), QString("aligned"));
         const QJsonObject cat = document["results"].toArray()[0].toObject();
@@ -372,6 +369,33 @@ private slots:
         // crop x, y, tolerance, phase x, y ... verdict
         QCOMPARE((QStringList{off[9], off[10], off[13], off[14], off[15], off.last()}),
                  (QStringList{"47", "23", "0", "3", "7", "exact"}));
+    }
+
+    // With a binary index beside the database, multi and the aligned multi print and report
+    // exactly what they do from the text.
+    void index_gives_the_same_results()
+    {
+        Workspace w;
+        QCOMPARE(cli({"-r", "10", "build", "database", "three"}).status, 0);
+        const QStringList literal = {"-r",         "10",    "--report",
+                                     "report.tsv", "multi", "precomputed_databases/three.ft1"};
+        QStringList aligned = literal;
+        aligned.prepend("--aligned");
+        const Run text_run = cli(literal);
+        const QByteArray text_report = file_bytes("report.tsv");
+        const Run text_aligned = cli(aligned);
+        const QByteArray text_aligned_report = file_bytes("report.tsv");
+        const Run indexed = cli({"index", "precomputed_databases/three.ft1"});
+        QCOMPARE(indexed.status, 0);
+        QCOMPARE(indexed.out, QString("precomputed_databases/three.ft1.idx: written\n"));
+        const Run index_run = cli(literal);
+        QCOMPARE(without_times(index_run.out), without_times(text_run.out));
+        QCOMPARE(file_bytes("report.tsv"), text_report);
+        const Run index_aligned = cli(aligned);
+        QCOMPARE(without_times(index_aligned.out), without_times(text_aligned.out));
+        QCOMPARE(file_bytes("report.tsv"), text_aligned_report);
+        QVERIFY(cli({"info", "precomputed_databases/three.ft1"})
+                    .out.contains("binary index     precomputed_databases/three.ft1.idx (read)"));
     }
 
     // The answers' columns follow the first eight.
@@ -615,14 +639,14 @@ private slots:
         QCOMPARE(run.status, 1);
         const QStringList lines = run.out.split('\n');
         QCOMPARE(
-            lines.mid(0, 8),
+            lines.mid(0, 9),
             (QStringList{"twice.ft1",
                          "  records          6: 6 with a map, 0 without cells, 0 incomplete",
                          "  image sizes      340 x 320 to 340 x 320",
                          "  map sizes        32 x 30 to 32 x 30",
                          "  built with       radius 10, step divisor 1",
                          "  duplicate names  cat (2 records), dog (2 records), owl (2 records)",
-                         "  malformed lines  1",
+                         "  binary index     none", "  malformed lines  1",
                          "    twice.ft1:193: header line with 1 of the five fields; the "
                          "record is skipped"}));
         QCOMPARE(run.err, QString("pictrace-cli: database/cat.png: not a .ft1 database (no "

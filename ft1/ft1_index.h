@@ -1,0 +1,32 @@
+#pragma once
+// The binary index beside a database: PATH.ft1.idx holds what reading PATH.ft1 gives (records,
+// maps, the count of images, the malformed lines) laid out to be memory-mapped, and the sorted
+// cells of the aligned search. Its header carries a magic, a version, the settings that fit
+// the records, and the size and checksum of the .ft1 it was made from: an index that does not
+// match its .ft1 byte for byte, or that is cut short or damaged, is not used, and the reader
+// says why and reads the text. The .ft1 stays the interchange format; results are the same
+// either way.
+
+#include "ft1/ft1_reader.h"
+
+#include <QString>
+
+// PATH + ".idx".
+QString ft1_index_path(const QString &ft1_path);
+
+// Reads the .ft1 (its text, never an older index) and writes the index beside it, aside and
+// then in place. False, with the reason in *error, when the .ft1 does not open or the index
+// cannot be written.
+bool write_ft1_index(const QString &ft1_path, QString *error);
+
+enum class IndexState {
+    absent,     // no index beside the file
+    used,       // read from the index
+    stale,      // made from another version of the file
+    damaged,    // cut short, corrupt or of another version of the format
+    unreadable, // there but not readable
+};
+
+// The contents of `ft1_path` from its index, when the index is there and valid; else the state
+// says why not (and `why` in words).
+IndexState read_ft1_index(const QString &ft1_path, Ft1Contents &contents, QString *why);

@@ -4,7 +4,7 @@ _pictrace_cli()
     local cur prev words cword
     _init_completion || return
 
-    local commands="build build-sweep search multi monster info make-demo"
+    local commands="build build-sweep search multi monster info index make-demo"
     local options="-C --workdir -r --radius -c --step-divisor --report --json -j --threads
         --html --plot --both --max-megapixels --aligned -h --help -v --version"
 
@@ -58,7 +58,7 @@ _pictrace_cli()
         build | build-sweep | make-demo)
             _filedir -d
             ;;
-        search | multi | info)
+        search | multi | info | index)
             _filedir '@(ft1|png|jpg|jpeg|bmp|gif|pgm|ppm|pbm|xpm|svg|ico)'
             ;;
     esac

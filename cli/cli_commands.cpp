@@ -521,7 +521,9 @@ int run_info(const CliOptions &, const QStringList &args)
 {
     int status = exit_ran;
     for (const QString &path : args) {
-        const Ft1Contents contents = read_ft1(path);
+        LoadOptions load;
+        load.check_index_data = true; // info reads the whole index
+        const Ft1Contents contents = read_ft1(path, load);
         if (!contents.opened) {
             print_failure(QString("%1: %2").arg(path, contents.error));
             status = exit_unusable_input;

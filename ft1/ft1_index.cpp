@@ -7,6 +7,8 @@
 #include <QFile>
 #include <QFileInfo>
 
+#include <sys/stat.h>
+
 #include <cstring>
 #include <limits>
 #include <vector>
@@ -15,17 +17,20 @@ namespace {
 
 // Little-endian, as every platform this runs on; sections start on 64-byte boundaries.
 constexpr char magic[8] = {'P', 'T', 'R', 'C', 'I', 'D', 'X', '\n'};
-constexpr std::uint32_t format_version = 1;
+constexpr std::uint32_t format_version = 2;
 constexpr std::uint64_t alignment = 64;
 
 struct Header {
     char magic[8];
     std::uint32_t version;
     std::uint32_t header_bytes;
-    std::uint64_t file_bytes; // the whole index
-    std::uint64_t body_checksum;
+    std::uint64_t file_bytes;      // the whole index
+    std::uint64_t tables_checksum; // the bytes from the header's end to the values
+    std::uint64_t data_checksum;   // the values and the sorted cells
     std::uint64_t ft1_bytes;
     std::uint64_t ft1_checksum;
+    std::uint64_t ft1_modified_ns; // when the .ft1 was last written, and its inode: while both
+    std::uint64_t ft1_inode;       // and its size are the same, its checksum is not read again
     std::uint64_t header_lines;
     std::uint64_t problem_count;
     std::uint64_t records_offset;
@@ -113,6 +118,24 @@ bool within(std::uint64_t offset, std::uint64_t count, std::uint64_t item, std::
     return true;
 }
 
+struct FileStamp {
+    std::uint64_t modified_ns = 0;
+    std::uint64_t inode = 0;
+    std::uint64_t bytes = 0;
+};
+
+FileStamp stamp_of(const QString &path)
+{
+    struct stat status {
+    };
+    if (::stat(QFile::encodeName(path).constData(), &status) != 0) {
+        return {};
+    }
+    return {std::uint64_t(status.st_mtim.tv_sec) * 1000000000u +
+                std::uint64_t(status.st_mtim.tv_nsec),
+            std::uint64_t(status.st_ino), std::uint64_t(status.st_size)};
+}
+
 } // namespace
 
 QString ft1_index_path(const QString &ft1_path)
@@ -122,6 +145,7 @@ QString ft1_index_path(const QString &ft1_path)
 
 bool write_ft1_index(const QString &ft1_path, QString *error)
 {
+    const FileStamp stamp = stamp_of(ft1_path);
     qint64 ft1_bytes = 0;
     const std::optional<std::uint64_t> ft1_checksum = file_checksum(ft1_path, &ft1_bytes, error);
     if (!ft1_checksum) {
@@ -171,6 +195,8 @@ bool write_ft1_index(const QString &ft1_path, QString *error)
     header.header_bytes = sizeof(Header);
     header.ft1_bytes = std::uint64_t(ft1_bytes);
     header.ft1_checksum = *ft1_checksum;
+    header.ft1_modified_ns = stamp.modified_ns;
+    header.ft1_inode = stamp.inode;
     header.header_lines = std::uint64_t(contents.header_lines);
     header.problem_count = std::uint64_t(contents.problem_count);
     header.records_offset = aligned(sizeof(Header));
@@ -192,22 +218,26 @@ bool write_ft1_index(const QString &ft1_path, QString *error)
         *error = file.error();
         return false;
     }
-    // The sections are written in order; the checksum covers everything after the header.
-    Checksum body;
+    // The sections are written in order: the tables' checksum covers every byte before the
+    // values, the data's every byte from there.
+    Checksum tables;
+    Checksum data;
     std::uint64_t written = sizeof(Header);
     QByteArray header_bytes(int(sizeof(Header)), '\0');
     bool ok = file.write(header_bytes); // rewritten at the end with the checksum
-    auto section = [&](std::uint64_t offset, const void *data, std::uint64_t bytes) {
+    auto section = [&](std::uint64_t offset, const void *bytes_at, std::uint64_t bytes) {
         if (!ok) {
             return;
         }
         const QByteArray padding(int(offset - written), '\0');
-        body.add(padding.constData(), std::size_t(padding.size()));
+        (written < header.values_offset ? tables : data)
+            .add(padding.constData(), std::size_t(padding.size()));
         ok = file.write(padding);
-        const char *at = static_cast<const char *>(data);
+        Checksum &sum = offset < header.values_offset ? tables : data;
+        const char *at = static_cast<const char *>(bytes_at);
         for (std::uint64_t done = 0; ok && done < bytes;) {
             const std::uint64_t piece = std::min<std::uint64_t>(bytes - done, 1 << 26);
-            body.add(at + done, std::size_t(piece));
+            sum.add(at + done, std::size_t(piece));
             ok = file.write(at + done, qint64(piece));
             done += piece;
         }
@@ -228,7 +258,8 @@ bool write_ft1_index(const QString &ft1_path, QString *error)
     }
     section(header.cells_offset, cells.values, cells.size * sizeof(float));
     section(places_offset, cells.places, cells.size * sizeof(std::uint64_t));
-    header.body_checksum = body.value();
+    header.tables_checksum = tables.value();
+    header.data_checksum = data.value();
     ok = ok && file.rewrite_start(reinterpret_cast<const char *>(&header), sizeof(Header));
     if (!ok || !file.commit()) {
         *error = file.error();
@@ -237,7 +268,8 @@ bool write_ft1_index(const QString &ft1_path, QString *error)
     return true;
 }
 
-IndexState read_ft1_index(const QString &ft1_path, Ft1Contents &contents, QString *why)
+IndexState read_ft1_index(const QString &ft1_path, Ft1Contents &contents, QString *why,
+                          bool check_data)
 {
     const QString path = ft1_index_path(ft1_path);
     if (!QFileInfo(path).isFile()) {
@@ -289,29 +321,46 @@ IndexState read_ft1_index(const QString &ft1_path, Ft1Contents &contents, QStrin
         header.header_lines > std::uint64_t(std::numeric_limits<int>::max())) {
         return damaged("sections outside the file");
     }
-    Checksum body;
-    body.add(reinterpret_cast<const char *>(mapping->data) + sizeof(Header),
-             std::size_t(size - sizeof(Header)));
-    if (body.value() != header.body_checksum) {
+    if (header.values_offset < sizeof(Header)) {
+        return damaged("sections outside the file");
+    }
+    const char *bytes = reinterpret_cast<const char *>(mapping->data);
+    Checksum tables;
+    tables.add(bytes + sizeof(Header), std::size_t(header.values_offset - sizeof(Header)));
+    if (tables.value() != header.tables_checksum) {
         return damaged("corrupt (its checksum does not match)");
     }
-    qint64 ft1_bytes = 0;
-    QString error;
-    const std::optional<std::uint64_t> ft1_checksum = file_checksum(ft1_path, &ft1_bytes, &error);
-    if (!ft1_checksum) {
-        *why = error;
-        return IndexState::unreadable;
+    if (check_data) {
+        Checksum data;
+        data.add(bytes + header.values_offset, std::size_t(size - header.values_offset));
+        if (data.value() != header.data_checksum) {
+            return damaged("corrupt (its checksum does not match)");
+        }
     }
-    if (std::uint64_t(ft1_bytes) != header.ft1_bytes || *ft1_checksum != header.ft1_checksum) {
-        *why = "made from another version of the file";
-        return IndexState::stale;
+    // The .ft1: unchanged when its size, time and inode are those it had; else its checksum
+    // decides (a copy, or a file touched without a change, keeps its index).
+    const FileStamp stamp = stamp_of(ft1_path);
+    if (stamp.bytes != header.ft1_bytes || stamp.modified_ns != header.ft1_modified_ns ||
+        stamp.inode != header.ft1_inode) {
+        qint64 ft1_bytes = 0;
+        QString error;
+        const std::optional<std::uint64_t> ft1_checksum =
+            file_checksum(ft1_path, &ft1_bytes, &error);
+        if (!ft1_checksum) {
+            *why = error;
+            return IndexState::unreadable;
+        }
+        if (std::uint64_t(ft1_bytes) != header.ft1_bytes || *ft1_checksum != header.ft1_checksum) {
+            *why = "made from another version of the file";
+            return IndexState::stale;
+        }
     }
 
     const char *base = reinterpret_cast<const char *>(mapping->data);
     const char *strings = base + header.strings_offset;
-    auto text = [&](std::uint64_t offset, std::uint64_t bytes, bool *ok) {
-        *ok = offset <= header.strings_bytes && bytes <= header.strings_bytes - offset;
-        return *ok ? QString::fromUtf8(strings + offset, int(bytes)) : QString();
+    auto text = [&](std::uint64_t offset, std::uint64_t length, bool *ok) {
+        *ok = offset <= header.strings_bytes && length <= header.strings_bytes - offset;
+        return *ok ? QString::fromUtf8(strings + offset, int(length)) : QString();
     };
     Ft1Contents result;
     result.opened = true;
@@ -370,15 +419,9 @@ IndexState read_ft1_index(const QString &ft1_path, Ft1Contents &contents, QStrin
     result.cells.values = reinterpret_cast<const float *>(mapping->data + header.cells_offset);
     result.cells.places = reinterpret_cast<const std::uint64_t *>(mapping->data + places_offset);
     result.cells.size = std::size_t(header.cells_count);
-    // The places must name cells of the maps.
-    for (std::size_t k = 0; k < result.cells.size; ++k) {
-        const std::uint64_t place = result.cells.places[k];
-        const auto m = std::int64_t(place >> 32);
-        if (m >= result.maps.size() ||
-            qint64(place & 0xffffffffu) >= result.maps[int(m)].cell_count()) {
-            return damaged("a sorted cell outside the maps");
-        }
-    }
+    // The places are not read here (most of the file): the aligned search checks each one it
+    // uses against the maps, so that a damaged index can mislead it but never make it read
+    // outside a map.
     contents = std::move(result);
     return IndexState::used;
 }

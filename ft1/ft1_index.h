@@ -2,9 +2,9 @@
 // The binary index beside a database: PATH.ft1.idx holds what reading PATH.ft1 gives (records,
 // maps, the count of images, the malformed lines) laid out to be memory-mapped, and the sorted
 // cells of the aligned search. Its header carries a magic, a version, the settings that fit
-// the records, and the size and checksum of the .ft1 it was made from: an index that does not
-// match its .ft1 byte for byte, or that is cut short or damaged, is not used, and the reader
-// says why and reads the text. The .ft1 stays the interchange format; results are the same
+// the records, and the size, time, inode and checksum of the .ft1 it was made from: an index
+// whose .ft1 has changed (its checksum is read whenever its size, time or inode differ), or
+// that is cut short or damaged, is not used, and the reader says why and reads the text. The .ft1 stays the interchange format; results are the same
 // either way.
 
 #include "ft1/ft1_reader.h"
@@ -29,4 +29,7 @@ enum class IndexState {
 
 // The contents of `ft1_path` from its index, when the index is there and valid; else the state
 // says why not (and `why` in words).
-IndexState read_ft1_index(const QString &ft1_path, Ft1Contents &contents, QString *why);
+// Its tables are checked in full; its maps and sorted cells (most of the file, which a memory
+// mapping need not read) by their bounds, and by their checksum when `check_data` is set.
+IndexState read_ft1_index(const QString &ft1_path, Ft1Contents &contents, QString *why,
+                          bool check_data = false);

@@ -491,7 +491,7 @@ Ft1Contents read_ft1(const QString &path, const LoadOptions &options)
     QString index_note;
     if (options.use_index) {
         QString why;
-        switch (read_ft1_index(path, contents, &why)) {
+        switch (read_ft1_index(path, contents, &why, options.check_index_data)) {
         case IndexState::used:
             if (options.progress) {
                 options.progress(contents.maps.size(), contents.maps.size());

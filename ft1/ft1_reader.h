@@ -60,6 +60,8 @@ struct LoadOptions {
     std::function<void(int done, int total)> progress;
     // Read PATH.idx instead of the text when it is there and was made from this very file.
     bool use_index = true;
+    // Check every byte of the index's maps against its checksum (its tables always are).
+    bool check_index_data = false;
 };
 
 Ft1Contents read_ft1(const QString &path, const LoadOptions &options = LoadOptions());

@@ -180,21 +180,37 @@ private:
         std::size_t low = 0;
         std::size_t high = 0;
         const std::size_t size = m_index.size();
+        // From one anchor to the next in steps that double, then halve: the sweep costs the
+        // logarithm of the gaps, not the entries between anchors.
+        auto advance = [&](std::size_t from, auto before) {
+            std::size_t step = 1;
+            while (from + step < size && before(from + step)) {
+                from += step;
+                step *= 2;
+            }
+            for (; step > 0; step /= 2) {
+                if (from + step < size && before(from + step)) {
+                    from += step;
+                }
+            }
+            return from < size && before(from) ? from + 1 : from;
+        };
         for (Phase *phase : by_anchor) {
             const double v = phase->anchor_value;
-            while (low < size && double(m_index.value(low)) < v - tolerance) {
-                ++low;
-            }
+            low = advance(low,
+                          [&](std::size_t k) { return double(m_index.value(k)) < v - tolerance; });
             high = std::max(high, low);
-            while (high < size && double(m_index.value(high)) <= v + tolerance) {
-                ++high;
-            }
+            high = advance(
+                high, [&](std::size_t k) { return double(m_index.value(k)) <= v + tolerance; });
             std::pair<std::size_t, std::size_t> entries(low, high);
             if (high - low > crowded_anchor && !phase->other_anchors_tried) {
                 entries = other_anchor(*phase, tolerance, entries);
             }
             const std::size_t count = entries.second - entries.first;
-            if (count > many_candidates && take_by_sums(*phase, count)) {
+            // The window sums of every position cost about as much as checking a sixteenth of
+            // the positions' candidates: worth making only for that many.
+            if (count > std::max(many_candidates, phase->budget / 4) &&
+                take_by_sums(*phase, count)) {
                 continue;
             }
             if (count > phase->budget) {
@@ -329,11 +345,15 @@ private:
     void take(Phase &phase, std::size_t entry)
     {
         const int m = m_index.map(entry);
-        if (!wanted(m)) {
+        // An index read from a file is checked here, where its places are used.
+        if (m < 0 || m >= m_database.size() || !wanted(m)) {
             return;
         }
         const FeatureMap &map = m_database[m];
         const auto at = static_cast<std::uint32_t>(m_index.cell(entry));
+        if (qint64(at) >= map.cell_count()) {
+            return;
+        }
         const auto width = static_cast<std::uint32_t>(map.width);
         const QPoint anchor = phase.layout->choices[phase.anchor];
         const int x = int(at % width) - anchor.x();

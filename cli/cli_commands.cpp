@@ -22,7 +22,8 @@
 
 void print_failure(const QString &text)
 {
-    std::fprintf(stderr, "pictrace-cli: %s\n", text.toUtf8().constData());
+    std::fprintf(stderr, "%s: %s\n", QCoreApplication::applicationName().toUtf8().constData(),
+                 text.toUtf8().constData());
 }
 
 namespace {

@@ -1,10 +1,16 @@
 // pictrace-cli: the headless front end. Options and commands are described by the two tables
-// below, which also make the help.
+// below, which also make the help. Built with PICTRACE_MPI, the same front end is pictrace-mpi,
+// whose processes share the work of one command.
 
 #include "cli/cli_commands.h"
 #include "maps/image_file.h"
 #include "maps/window_settings.h"
 #include "support/console.h"
+#include "support/shard.h"
+
+#ifdef PICTRACE_MPI
+#include "mpi/mpi_shard.h"
+#endif
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
@@ -156,9 +162,16 @@ QString usage_of(const CommandSpec &command)
 
 QString full_help()
 {
-    QString text = "usage: pictrace-cli [options] COMMAND [ARGS]\n"
-                   "       pictrace-cli COMMAND --help\n\n"
-                   "Finds the image of a collection from which a pattern image was cut.\n\n";
+    const QString program = QCoreApplication::applicationName();
+    QString text = QString("usage: %1 [options] COMMAND [ARGS]\n"
+                           "       %1 COMMAND --help\n\n"
+                           "Finds the image of a collection from which a pattern image was cut.\n")
+                       .arg(program);
+#ifdef PICTRACE_MPI
+    text += "Started by mpirun, its processes share the work of build, build-sweep, search,\n"
+            "multi and monster; the output is that of pictrace-cli.\n";
+#endif
+    text += "\n";
     text += options_help() + "\ncommands:\n";
     for (const CommandSpec &command : command_table()) {
         text += help_entry(usage_of(command), command.help);
@@ -170,8 +183,8 @@ QString full_help()
 
 QString command_help(const CommandSpec &command)
 {
-    return "usage: pictrace-cli [options] " + usage_of(command) + "\n\n" + command.help + "\n\n" +
-           options_help();
+    return "usage: " + QCoreApplication::applicationName() + " [options] " + usage_of(command) +
+           "\n\n" + command.help + "\n\n" + options_help();
 }
 
 const CommandSpec *find_command(const QString &name)
@@ -221,7 +234,8 @@ int run(const QStringList &arguments)
         return exit_ran;
     }
     if (parser.isSet("version")) {
-        print(QString("pictrace-cli %1\n").arg(QCoreApplication::applicationVersion()));
+        print(QString("%1 %2\n").arg(QCoreApplication::applicationName(),
+                                     QCoreApplication::applicationVersion()));
         return exit_ran;
     }
     if (positional.isEmpty()) {
@@ -231,6 +245,9 @@ int run(const QStringList &arguments)
         throw UsageError(QString("unknown command %1").arg(positional.first()));
     }
     positional.removeFirst();
+    if (sharded() && (command->name == QString("index") || command->name == QString("make-demo"))) {
+        throw UsageError(QString("%1 runs in one process: use pictrace-cli").arg(command->name));
+    }
     if (positional.size() < command->least ||
         (command->most >= 0 && positional.size() > command->most)) {
         throw UsageError(
@@ -310,6 +327,14 @@ int run(const QStringList &arguments)
 
 int main(int argc, char *argv[])
 {
+#ifdef PICTRACE_MPI
+    // Started first and ended last: the job outlives the application.
+    MpiJob job(argc, argv);
+    set_work_shard(&job);
+    const char *program = "pictrace-mpi";
+#else
+    const char *program = "pictrace-cli";
+#endif
     // Pages and plots draw text, which needs the fonts of a GUI application; without a display,
     // on the offscreen platform. Other commands start as a plain application.
     bool drawing = false;
@@ -320,20 +345,38 @@ int main(int argc, char *argv[])
     if (drawing && qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) {
         qputenv("QT_QPA_PLATFORM", "offscreen");
     }
-    std::unique_ptr<QCoreApplication> application =
-        drawing ? std::make_unique<QGuiApplication>(argc, argv)
-                : std::make_unique<QCoreApplication>(argc, argv);
-    QCoreApplication &app = *application;
-    QCoreApplication::setApplicationName("pictrace-cli");
-    QCoreApplication::setApplicationVersion(PICTRACE_VERSION);
-    try {
-        return run(app.arguments());
-    } catch (const UsageError &error) {
-        print_failure(QString::fromStdString(error.what()));
-        std::fputs("see pictrace-cli --help\n", stderr);
-        return exit_usage_error;
-    } catch (const std::bad_alloc &) {
-        std::fputs("pictrace-cli: not enough memory\n", stderr);
-        return exit_unusable_input;
+    int status = exit_ran;
+    {
+        std::unique_ptr<QCoreApplication> application =
+            drawing ? std::make_unique<QGuiApplication>(argc, argv)
+                    : std::make_unique<QCoreApplication>(argc, argv);
+        QCoreApplication &app = *application;
+        QCoreApplication::setApplicationName(program);
+        QCoreApplication::setApplicationVersion(PICTRACE_VERSION);
+        try {
+            status = run(app.arguments());
+        } catch (const UsageError &error) {
+            print_failure(QString::fromStdString(error.what()));
+            std::fprintf(stderr, "see %s --help\n", program);
+            status = exit_usage_error;
+        } catch (const std::bad_alloc &) {
+#ifdef PICTRACE_MPI
+            if (job.ranks() > 1) {
+                job.abort("not enough memory");
+            }
+#endif
+            std::fprintf(stderr, "%s: not enough memory\n", program);
+            status = exit_unusable_input;
+        }
+#ifdef PICTRACE_MPI
+        catch (const std::exception &error) {
+            // The others wait for this process: the job ends, with no partial answer.
+            job.abort(error.what());
+        }
+#endif
     }
+#ifdef PICTRACE_MPI
+    status = job.finish(status);
+#endif
+    return status;
 }

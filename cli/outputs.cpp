@@ -3,6 +3,7 @@
 #include "cli/cli_commands.h"
 #include "search/best_window.h"
 #include "support/atomic_file.h"
+#include "support/shard.h"
 
 #include <QJsonDocument>
 #include <QStringList>
@@ -176,6 +177,10 @@ Outputs::Outputs(const QString &report_path, const QString &json_path)
 
 bool Outputs::write() const
 {
+    // Processes sharing the work have the same outputs: the lead process writes them.
+    if (!lead_process()) {
+        return true;
+    }
     bool written = true;
     if (report_wanted()) {
         written &= write_to(m_report_path, report_header() + m_report);

@@ -6,6 +6,7 @@
 #include "support/atomic_file.h"
 #include "support/console.h"
 #include "support/file_names.h"
+#include "support/shard.h"
 #include "support/threads.h"
 #include "support/tick_clock.h"
 
@@ -13,7 +14,15 @@
 #include <QFileInfo>
 #include <QHash>
 
+#include <QDataStream>
+
+#include <algorithm>
+#include <functional>
+#include <memory>
 #include <new>
+#include <optional>
+#include <stdexcept>
+#include <vector>
 
 QString database_directory()
 {
@@ -74,6 +83,55 @@ bool write_out(AtomicFile &file, QByteArray &buffer, bool force)
     return written;
 }
 
+// Shared work: the listing is taken in batches; in each, every process prepares every
+// ranks-th file, and the lead process writes all records in listing order. False when the
+// lead process could not write.
+bool build_shared(Shard &shard, const WindowSettings &settings, const QString &directory,
+                  const QFileInfoList &files, int threads,
+                  const std::function<bool(int, PreparedRecord &)> &take)
+{
+    const int ranks = shard.ranks();
+    const int rank = shard.rank();
+    const int batch = 16 * ranks;
+    bool written = true;
+    for (int begin = 0; begin < files.size() && written; begin += batch) {
+        const int end = std::min<int>(files.size(), begin + batch);
+        QList<int> mine;
+        for (int k = begin + rank; k < end; k += ranks) {
+            mine.append(k);
+        }
+        QByteArray packed;
+        QDataStream out(&packed, QIODevice::WriteOnly);
+        ordered_parallel<PreparedRecord>(
+            mine.size(), thread_count(threads),
+            [&](int k) { return prepare_record(settings, directory, files[mine[k]]); },
+            [&](int, PreparedRecord &record) {
+                out << record.text << record.name << record.skipped;
+                return true;
+            });
+        const QList<QByteArray> all = shard.gather(packed);
+        if (rank == 0) {
+            std::vector<std::unique_ptr<QDataStream>> from;
+            for (const QByteArray &bytes : all) {
+                from.push_back(std::make_unique<QDataStream>(bytes));
+            }
+            for (int k = begin; k < end && written; ++k) {
+                QDataStream &in = *from[static_cast<std::size_t>((k - begin) % ranks)];
+                PreparedRecord record;
+                in >> record.text >> record.name >> record.skipped;
+                if (in.status() != QDataStream::Ok) {
+                    throw std::runtime_error("the records of process " +
+                                             std::to_string((k - begin) % ranks) +
+                                             " arrived damaged");
+                }
+                written = take(k, record);
+            }
+        }
+        written = shard.broadcast(written ? "1" : "0") == "1";
+    }
+    return written;
+}
+
 } // namespace
 
 bool build_database(const WindowSettings &settings, const QString &directory,
@@ -81,10 +139,21 @@ bool build_database(const WindowSettings &settings, const QString &directory,
 {
     const std::uint32_t start = tick_ms();
     const QString path = database_directory() + file_name;
-    QDir().mkpath(database_directory());
-    // The file is written aside and replaces an existing database only when complete.
-    AtomicFile file(path);
-    if (!file.open()) {
+    // Shared work: the lead process alone writes the file.
+    Shard *shard = sharded() ? work_shard() : nullptr;
+    const bool writer = !shard || shard->rank() == 0;
+    std::optional<AtomicFile> file;
+    bool opened = true;
+    if (writer) {
+        QDir().mkpath(database_directory());
+        // The file is written aside and replaces an existing database only when complete.
+        file.emplace(path);
+        opened = file->open();
+    }
+    if (shard) {
+        opened = shard->broadcast(opened ? "1" : "0") == "1";
+    }
+    if (!opened) {
         console::write("cannot open file for writing database");
         return false;
     }
@@ -97,35 +166,49 @@ bool build_database(const WindowSettings &settings, const QString &directory,
 
     // Images are decoded and mapped in parallel; records are written in listing order.
     QByteArray buffer;
-    bool written = true;
     // Base names identify the images in every answer: two images under one name are told.
     QHash<QString, QString> file_of_name;
-    ordered_parallel<PreparedRecord>(
-        files.size(), thread_count(options.threads),
-        [&](int k) { return prepare_record(settings, directory, files[k]); },
-        [&](int k, PreparedRecord &record) {
-            if (!record.skipped.isEmpty()) {
-                console::write(record.skipped);
+    const std::function<bool(int, PreparedRecord &)> take = [&](int k, PreparedRecord &record) {
+        if (!record.skipped.isEmpty()) {
+            console::write(record.skipped);
+        }
+        if (!record.text.isEmpty()) {
+            const auto earlier = file_of_name.constFind(record.name);
+            if (earlier != file_of_name.constEnd()) {
+                console::write(QString("two images stored as %1: %2 and %3\n")
+                                   .arg(record.name, *earlier, files[k].fileName()));
+            } else {
+                file_of_name.insert(record.name, files[k].fileName());
             }
-            if (!record.text.isEmpty()) {
-                const auto earlier = file_of_name.constFind(record.name);
-                if (earlier != file_of_name.constEnd()) {
-                    console::write(QString("two images stored as %1: %2 and %3\n")
-                                       .arg(record.name, *earlier, files[k].fileName()));
-                } else {
-                    file_of_name.insert(record.name, files[k].fileName());
-                }
-            }
-            buffer.append(record.text);
-            written = write_out(file, buffer, false);
-            if (options.progress) {
-                options.progress(k + 1, files.size());
-            }
-            return written;
-        });
-    written = written && write_out(file, buffer, true) && file.commit();
+        }
+        buffer.append(record.text);
+        const bool written = write_out(*file, buffer, false);
+        if (options.progress) {
+            options.progress(k + 1, files.size());
+        }
+        return written;
+    };
+    bool written = true;
+    if (shard) {
+        written = build_shared(*shard, settings, directory, files, options.threads, take);
+    } else {
+        ordered_parallel<PreparedRecord>(
+            files.size(), thread_count(options.threads),
+            [&](int k) { return prepare_record(settings, directory, files[k]); },
+            [&](int k, PreparedRecord &record) {
+                written = take(k, record);
+                return written;
+            });
+    }
+    if (writer) {
+        written = written && write_out(*file, buffer, true) && file->commit();
+    }
+    if (shard) {
+        written = shard->broadcast(written ? "1" : "0") == "1";
+    }
     if (!written) {
-        console::write(QString("cannot write database file %1: %2\n").arg(path, file.error()));
+        console::write(QString("cannot write database file %1: %2\n")
+                           .arg(path, file ? file->error() : QString("the lead process failed")));
         return false;
     }
     console::write(std::to_string(ticks_between(start, tick_ms())) + "\t");

@@ -677,7 +677,17 @@ AlignedSearcher::AlignedSearcher(CentreDescriptor &pattern, const QList<FeatureM
 
 AlignedSearcher::~AlignedSearcher() = default;
 
+double AlignedSearcher::first_limit() const
+{
+    return m->first_limit;
+}
+
 AlignedSearch AlignedSearcher::best()
+{
+    return best_within(no_best_score);
+}
+
+AlignedSearch AlignedSearcher::best_within(float bound)
 {
     AlignedSearch result;
     result.any_cells = !m->phases.empty();
@@ -685,14 +695,13 @@ AlignedSearch AlignedSearcher::best()
         return result;
     }
     set_budgets(m->phases, m->database, nullptr);
-    PhaseSearch search(m->pattern, m->database, m->index, m->scanner, nullptr, no_best_score,
-                       m->threads);
+    PhaseSearch search(m->pattern, m->database, m->index, m->scanner, nullptr, bound, m->threads);
     const Leader leader =
         search.run(m->phases, m->by_anchor, m->first_limit, result.candidates, result.full_scans);
     const int step = m->pattern.step();
     if (leader.exists) {
         result.best = window_of(leader, m->database, step);
-    } else {
+    } else if (bound == no_best_score) {
         result.best = first_candidate(m->phases, m->pattern, m->database);
     }
     if (!result.best) {

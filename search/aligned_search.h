@@ -75,8 +75,14 @@ public:
 
     // Everything but the runner-up.
     AlignedSearch best();
+    // The same, among the windows scoring at most `bound` alone: no best when none does.
+    AlignedSearch best_within(float bound);
+    // The limit of the search's first round: about what an exact match scores.
+    double first_limit() const;
     // The best window among the maps of other names than `best`'s, within reach.
     std::optional<AlignedWindow> runner_up(const AlignedWindow &best);
+    // Whether maps of other names than `name` have windows for some phase.
+    bool has_other_images(const QString &name) const { return !others_of(name).empty(); }
 
 private:
     struct State;

@@ -5,15 +5,20 @@
 #include "search/aligned_search.h"
 #include "search/best_window.h"
 #include "search/cell_index.h"
+#include "search/shard_picks.h"
+#include "search/window_compare.h"
 #include "support/console.h"
+#include "support/shard.h"
 #include "support/threads.h"
 #include "support/tick_clock.h"
 
-#include <chrono>
 #include <atomic>
+#include <chrono>
+#include <cmath>
 #include <locale>
 #include <memory>
 #include <sstream>
+#include <stdexcept>
 
 std::string format_rate(float rate)
 {
@@ -78,6 +83,22 @@ void find_aligned_runner_up(const WindowSettings &settings, const FeatureMap &pa
     }
 }
 
+// Every process's picks, in rank order.
+QList<QList<PatternPick>> gather_picks(Shard &shard, const QList<PatternPick> &picks)
+{
+    QList<QList<PatternPick>> all;
+    const QList<QByteArray> packed = shard.all_gather(pack_picks(picks));
+    for (int rank = 0; rank < packed.size(); ++rank) {
+        std::optional<QList<PatternPick>> unpacked = unpack_picks(packed[rank], picks.size());
+        if (!unpacked) {
+            throw std::runtime_error("the picks of process " + std::to_string(rank) +
+                                     " arrived damaged");
+        }
+        all.append(*unpacked);
+    }
+    return all;
+}
+
 void find_runner_up(const WindowSettings &settings, const FeatureMap &pattern,
                     const QList<FeatureMap> &database, int threads, PatternPick &pick)
 {
@@ -88,6 +109,146 @@ void find_runner_up(const WindowSettings &settings, const FeatureMap &pattern,
         runner_up_window(descriptor_map(pattern, settings), database, threads, *pick.best);
     pick.runner_up = runner_up.window;
     pick.other_images = runner_up.other_images;
+}
+
+// The picks of every slice, gathered on every process: the best of each pattern is the one a
+// search of the whole database picks, with the pattern's map of the best's phase.
+QList<PatternPick> gather_best(Shard &shard, QList<PatternPick> picks, int first)
+{
+    for (PatternPick &pick : picks) {
+        if (pick.best) {
+            pick.best->map += first;
+        }
+    }
+    const QList<QList<PatternPick>> all = gather_picks(shard, picks);
+    for (int k = 0; k < picks.size(); ++k) {
+        QList<std::optional<MatchCandidate>> windows;
+        for (const QList<PatternPick> &slice : all) {
+            windows.append(slice[k].best);
+        }
+        PatternPick &pick = picks[k];
+        const int winner = earliest_best(windows);
+        pick.best.reset();
+        pick.runner_up.reset();
+        pick.other_images = false;
+        if (winner >= 0) {
+            const PatternPick &won = all[winner][k];
+            pick.best = won.best;
+            pick.phase = won.phase;
+            pick.map_width = won.map_width;
+            pick.map_height = won.map_height;
+            pick.magnitude = won.magnitude;
+        }
+        pick.found = pick.pattern_name == pick.picked_name();
+    }
+    return picks;
+}
+
+// The aligned search shared by processes. A slice that does not hold the crop proves its own best
+// at the cost of a search that finds nothing (rounds of growing tolerance, then full scans):
+// instead, every process first looks only for windows scoring at most a common limit, growing
+// round by round, and a pattern is settled as soon as some slice has one (every window within
+// the limit was seen everywhere, so the lowest of them is the best). Patterns still open
+// after the rounds are searched in full.
+QList<PatternPick> shared_aligned_best(Shard &shard, const WindowSettings &settings,
+                                       const QList<FeatureMap> &patterns,
+                                       const QList<FeatureMap> &slice, const CellIndex &index,
+                                       int first, int threads)
+{
+    struct Searcher {
+        std::unique_ptr<CentreDescriptor> centres;
+        std::unique_ptr<AlignedSearcher> searcher;
+    };
+    std::vector<Searcher> searchers(static_cast<std::size_t>(patterns.size()));
+    QList<std::optional<PatternPick>> settled;
+    for (int k = 0; k < patterns.size(); ++k) {
+        settled.append(std::nullopt);
+    }
+    const auto pick_of = [&](int k, const AlignedSearch &found, const CentreDescriptor &centres) {
+        PatternPick pick;
+        pick.pattern_name = patterns[k].name;
+        pick.any_cells = found.any_cells;
+        const QSize size = found.best ? found.map_size : centres.phase_size(0, 0);
+        pick.map_width = size.width();
+        pick.map_height = size.height();
+        pick.magnitude = found.magnitude;
+        if (found.best) {
+            pick.best = found.best->window;
+            pick.phase = found.best->phase;
+        }
+        return pick;
+    };
+    constexpr int rounds = 3;
+    constexpr double growth = 64;
+    for (int round = 0; round <= rounds; ++round) {
+        QList<int> open;
+        for (int k = 0; k < patterns.size(); ++k) {
+            if (!settled[k]) {
+                open.append(k);
+            }
+        }
+        QList<PatternPick> mine;
+        ordered_parallel<PatternPick>(
+            open.size(), thread_count(threads),
+            [&](int n) {
+                const int k = open[n];
+                Searcher &s = searchers[static_cast<std::size_t>(k)];
+                if (!s.searcher) {
+                    s.centres = std::make_unique<CentreDescriptor>(patterns[k], settings);
+                    s.searcher = std::make_unique<AlignedSearcher>(*s.centres, slice, index, 1);
+                }
+                // Limits stay below the cut-off score: windows cut off are found by full scans
+                // alone. The last round has no limit.
+                const float bound = round < rounds
+                                        ? std::min(static_cast<float>(s.searcher->first_limit() *
+                                                                      std::pow(growth, round)),
+                                                   std::nextafter(cut_off_score, 0.0f))
+                                        : no_best_score;
+                PatternPick pick = pick_of(k, s.searcher->best_within(bound), *s.centres);
+                if (round == rounds) {
+                    searchers[static_cast<std::size_t>(k)] = Searcher();
+                }
+                return pick;
+            },
+            [&](int, PatternPick &pick) {
+                mine.append(pick);
+                return true;
+            });
+        const QList<PatternPick> gathered = gather_best(shard, mine, first);
+        for (int n = 0; n < open.size(); ++n) {
+            if (gathered[n].best || round == rounds) {
+                settled[open[n]] = gathered[n];
+                searchers[static_cast<std::size_t>(open[n])] = Searcher();
+            }
+        }
+    }
+    QList<PatternPick> picks;
+    for (const std::optional<PatternPick> &pick : settled) {
+        picks.append(*pick);
+    }
+    return picks;
+}
+
+// Each slice's runner-up of the common best and whether it holds other images, gathered.
+void gather_runner_ups(Shard &shard, QList<PatternPick> &picks, QList<PatternPick> mine, int first)
+{
+    for (PatternPick &pick : mine) {
+        if (pick.runner_up) {
+            pick.runner_up->map += first;
+        }
+    }
+    const QList<QList<PatternPick>> all = gather_picks(shard, mine);
+    for (int k = 0; k < picks.size(); ++k) {
+        QList<std::optional<MatchCandidate>> windows;
+        bool other_images = false;
+        for (const QList<PatternPick> &slice : all) {
+            windows.append(slice[k].runner_up);
+            other_images |= slice[k].other_images;
+        }
+        const int lowest = earliest_lowest(windows);
+        picks[k].runner_up = lowest >= 0 ? windows[lowest] : std::nullopt;
+        picks[k].other_images = other_images;
+    }
 }
 
 } // namespace
@@ -105,22 +266,34 @@ SearchOutcome search_patterns(const WindowSettings &settings, const QList<Featur
         return outcome;
     }
     const bool aligned = options.mode == SearchMode::aligned;
+    // Shared work: each process searches its slice of the database, and the picks are gathered.
+    Shard *shard = sharded() ? work_shard() : nullptr;
+    const auto slice_range = shard ? shard_slice(database.size(), shard->rank(), shard->ranks())
+                                   : std::pair<int, int>(0, database.size());
+    const int first = slice_range.first;
+    const QList<FeatureMap> slice =
+        shard ? database.mid(first, slice_range.second - first) : database;
     // The literal search needs no index: an empty one stands in.
     CellIndex own_index;
-    if (aligned && !options.index) {
-        own_index = CellIndex(database);
+    if (aligned && (!options.index || shard)) {
+        own_index = CellIndex(slice);
     }
-    const CellIndex &index = options.index ? *options.index : own_index;
+    const CellIndex &index = options.index && !shard ? *options.index : own_index;
     const auto clock = options.clock ? options.clock : tick_ms;
     const std::uint32_t start = clock();
     const auto started = std::chrono::steady_clock::now();
-    if (aligned) {
+    if (shard && aligned) {
+        outcome.picks =
+            shared_aligned_best(*shard, settings, patterns, slice, index, first, options.threads);
+        if (options.progress) {
+            options.progress(patterns.size(), patterns.size());
+        }
+    } else if (aligned) {
         ordered_parallel<PatternPick>(
             patterns.size(), thread_count(options.threads),
-            [&](int k) { return search_aligned(settings, patterns[k], database, index); },
+            [&](int k) { return search_aligned(settings, patterns[k], slice, index); },
             [&](int, PatternPick &pick) {
                 outcome.picks.append(pick);
-                outcome.found += pick.found ? 1 : 0;
                 if (options.progress) {
                     options.progress(outcome.picks.size(), patterns.size());
                 }
@@ -128,12 +301,17 @@ SearchOutcome search_patterns(const WindowSettings &settings, const QList<Featur
             });
     } else {
         for (const FeatureMap &pattern : patterns) {
-            outcome.picks.append(search_one(settings, pattern, database, options.threads));
-            outcome.found += outcome.picks.last().found ? 1 : 0;
+            outcome.picks.append(search_one(settings, pattern, slice, options.threads));
             if (options.progress) {
                 options.progress(outcome.picks.size(), patterns.size());
             }
         }
+    }
+    if (shard && !aligned) {
+        outcome.picks = gather_best(*shard, outcome.picks, first);
+    }
+    for (const PatternPick &pick : outcome.picks) {
+        outcome.found += pick.found ? 1 : 0;
     }
     outcome.elapsed_ms = ticks_between(start, clock());
     outcome.seconds =
@@ -148,17 +326,54 @@ SearchOutcome search_patterns(const WindowSettings &settings, const QList<Featur
     outcome.rate = static_cast<float>(double(outcome.found) / outcome.patterns * 100.0);
     const int average = static_cast<std::int32_t>(outcome.elapsed_ms) / outcome.patterns;
     console::write(std::to_string(average) + "\t" + format_rate(outcome.rate) + "\n");
-    // Outside the timed search: the figures above are those of the search alone.
+    // Outside the timed search: the figures above are those of the search alone. Shared work
+    // looks for each slice's runner-up of the common best; without runner-ups, the aligned
+    // search still tells whether other images have windows.
+    if (shard && (options.runner_up || aligned)) {
+        // Written by several threads: a vector, which never shares its items.
+        std::vector<PatternPick> mine(outcome.picks.begin(), outcome.picks.end());
+        std::atomic<int> next{0};
+        run_on_threads(aligned ? thread_count(options.threads) : 1, [&] {
+            for (int k = next++; k < patterns.size(); k = next++) {
+                PatternPick &pick = mine[static_cast<std::size_t>(k)];
+                pick.runner_up.reset();
+                pick.other_images = false;
+                if (!pick.best) {
+                    continue;
+                }
+                if (aligned) {
+                    CentreDescriptor centres(patterns[k], settings);
+                    AlignedSearcher searcher(centres, slice, index, 1);
+                    pick.other_images = searcher.has_other_images(pick.best->name);
+                    if (options.runner_up) {
+                        const std::optional<AlignedWindow> runner_up =
+                            searcher.runner_up(AlignedWindow{*pick.best, pick.phase});
+                        if (runner_up) {
+                            pick.runner_up = runner_up->window;
+                        }
+                    }
+                } else {
+                    const RunnerUp runner_up = runner_up_window(
+                        descriptor_map(patterns[k], settings), slice, options.threads, *pick.best);
+                    pick.runner_up = runner_up.window;
+                    pick.other_images = runner_up.other_images;
+                }
+            }
+        });
+        gather_runner_ups(*shard, outcome.picks, QList<PatternPick>(mine.begin(), mine.end()),
+                          first);
+        return outcome;
+    }
     if (options.runner_up && aligned) {
         std::atomic<int> next{0};
         run_on_threads(thread_count(options.threads), [&] {
             for (int k = next++; k < patterns.size(); k = next++) {
-                find_aligned_runner_up(settings, patterns[k], database, index, outcome.picks[k]);
+                find_aligned_runner_up(settings, patterns[k], slice, index, outcome.picks[k]);
             }
         });
     }
     for (int k = 0; k < patterns.size() && options.runner_up && !aligned; ++k) {
-        find_runner_up(settings, patterns[k], database, options.threads, outcome.picks[k]);
+        find_runner_up(settings, patterns[k], slice, options.threads, outcome.picks[k]);
     }
     return outcome;
 }

@@ -56,9 +56,9 @@ bool real_record(const ScaleDatabase &spec, int k)
 
 } // namespace
 
-QList<FeatureMap> scale_patterns(const ScaleDatabase &spec)
+QList<ScalePattern> scale_pattern_images(const ScaleDatabase &spec)
 {
-    QList<FeatureMap> patterns;
+    QList<ScalePattern> patterns;
     SyntheticRandom crops(spec.seed);
     for (int k = 0; k < spec.records; ++k) {
         if (!real_record(spec, k)) {
@@ -68,8 +68,17 @@ QList<FeatureMap> scale_patterns(const ScaleDatabase &spec)
             synthetic_image(spec.seed, k, spec.image_size.width(), spec.image_size.height());
         const QRect crop = synthetic_crop(crops, spec.image_size.width(), spec.image_size.height(),
                                           4 * spec.settings.radius + 20);
-        FeatureMap grey = grey_map_from_loaded_image(image.copy(crop));
-        grey.name = QString("rec%1").arg(k, 7, 10, QChar('0'));
+        patterns.append({QString("rec%1").arg(k, 7, 10, QChar('0')), image.copy(crop), crop});
+    }
+    return patterns;
+}
+
+QList<FeatureMap> scale_patterns(const ScaleDatabase &spec)
+{
+    QList<FeatureMap> patterns;
+    for (const ScalePattern &pattern : scale_pattern_images(spec)) {
+        FeatureMap grey = grey_map_from_loaded_image(pattern.image);
+        grey.name = pattern.name;
         patterns.append(grey);
     }
     return patterns;

@@ -7,7 +7,9 @@
 #include "maps/feature_map.h"
 #include "maps/window_settings.h"
 
+#include <QImage>
 #include <QList>
+#include <QRect>
 #include <QSize>
 #include <QString>
 
@@ -23,6 +25,15 @@ struct ScaleDatabase {
 
 // One generated map of the given size.
 FeatureMap generated_map(std::uint64_t seed, int index, int width, int height);
+
+struct ScalePattern {
+    QString name; // the record's name
+    QImage image; // the crop of the record's real image
+    QRect crop;   // where it was cut
+};
+
+// The crops of the real images, named after their records.
+QList<ScalePattern> scale_pattern_images(const ScaleDatabase &spec);
 
 // The grey maps of the crops of the real images, named after their records: the same as
 // write_scale_database gives.

@@ -17,7 +17,7 @@ namespace {
 
 // Little-endian, as every platform this runs on; sections start on 64-byte boundaries.
 constexpr char magic[8] = {'P', 'T', 'R', 'C', 'I', 'D', 'X', '\n'};
-constexpr std::uint32_t format_version = 2;
+constexpr std::uint32_t format_version = 3;
 constexpr std::uint64_t alignment = 64;
 
 struct Header {
@@ -43,7 +43,8 @@ struct Header {
     std::uint64_t strings_bytes;
     std::uint64_t values_offset;
     std::uint64_t values_count;
-    std::uint64_t cells_offset; // values (float), then places (u64) at the next boundary
+    std::uint64_t cells_offset; // values (float), then places (u64) and the values right of
+                                // them (float), each at the next boundary
     std::uint64_t cells_count;
 };
 
@@ -212,7 +213,8 @@ bool write_ft1_index(const QString &ft1_path, QString *error)
     header.cells_offset = aligned(header.values_offset + values_count * sizeof(float));
     header.cells_count = cells.size;
     const std::uint64_t places_offset = aligned(header.cells_offset + cells.size * sizeof(float));
-    header.file_bytes = places_offset + cells.size * sizeof(std::uint64_t);
+    const std::uint64_t next_offset = aligned(places_offset + cells.size * sizeof(std::uint64_t));
+    header.file_bytes = next_offset + cells.size * sizeof(float);
     AtomicFile file(ft1_index_path(ft1_path));
     if (!file.open()) {
         *error = file.error();
@@ -258,6 +260,7 @@ bool write_ft1_index(const QString &ft1_path, QString *error)
     }
     section(header.cells_offset, cells.values, cells.size * sizeof(float));
     section(places_offset, cells.places, cells.size * sizeof(std::uint64_t));
+    section(next_offset, cells.next, cells.size * sizeof(float));
     header.tables_checksum = tables.value();
     header.data_checksum = data.value();
     ok = ok && file.rewrite_start(reinterpret_cast<const char *>(&header), sizeof(Header));
@@ -310,6 +313,8 @@ IndexState read_ft1_index(const QString &ft1_path, Ft1Contents &contents, QStrin
     }
     const std::uint64_t places_offset =
         aligned(header.cells_offset + header.cells_count * sizeof(float));
+    const std::uint64_t next_offset =
+        aligned(places_offset + header.cells_count * sizeof(std::uint64_t));
     if (!within(header.records_offset, header.record_count, sizeof(Record), size) ||
         !within(header.problems_offset, header.problems_listed, sizeof(Problem), size) ||
         !within(header.fitting_offset, header.fitting_count, sizeof(Fitting), size) ||
@@ -317,6 +322,7 @@ IndexState read_ft1_index(const QString &ft1_path, Ft1Contents &contents, QStrin
         !within(header.values_offset, header.values_count, sizeof(float), size) ||
         !within(header.cells_offset, header.cells_count, sizeof(float), size) ||
         !within(places_offset, header.cells_count, sizeof(std::uint64_t), size) ||
+        !within(next_offset, header.cells_count, sizeof(float), size) ||
         header.record_count > std::uint64_t(std::numeric_limits<int>::max()) ||
         header.header_lines > std::uint64_t(std::numeric_limits<int>::max())) {
         return damaged("sections outside the file");
@@ -418,6 +424,7 @@ IndexState read_ft1_index(const QString &ft1_path, Ft1Contents &contents, QStrin
     result.cells.storage = keeper;
     result.cells.values = reinterpret_cast<const float *>(mapping->data + header.cells_offset);
     result.cells.places = reinterpret_cast<const std::uint64_t *>(mapping->data + places_offset);
+    result.cells.next = reinterpret_cast<const float *>(mapping->data + next_offset);
     result.cells.size = std::size_t(header.cells_count);
     // The places are not read here (most of the file): the aligned search checks each one it
     // uses against the maps, so that a damaged index can mislead it but never make it read

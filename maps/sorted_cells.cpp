@@ -9,6 +9,7 @@ namespace {
 struct Owned {
     std::vector<float> values;
     std::vector<std::uint64_t> places;
+    std::vector<float> next;
 };
 
 } // namespace
@@ -17,6 +18,7 @@ SortedCells sort_cells(const QList<FeatureMap> &maps)
 {
     struct Entry {
         float value;
+        float next;
         std::uint64_t place;
     };
     std::vector<Entry> entries;
@@ -33,7 +35,9 @@ SortedCells sort_cells(const QList<FeatureMap> &maps)
         const float *cells = map.data();
         for (qint64 k = 0; k < map.cell_count(); ++k) {
             if (std::isfinite(cells[k])) {
-                entries.push_back({cells[k], std::uint64_t(m) << 32 | std::uint64_t(k)});
+                const bool last_column = (k + 1) % map.width == 0;
+                entries.push_back({cells[k], last_column ? std::nanf("") : cells[k + 1],
+                                   std::uint64_t(m) << 32 | std::uint64_t(k)});
             }
         }
     }
@@ -43,13 +47,16 @@ SortedCells sort_cells(const QList<FeatureMap> &maps)
     auto owned = std::make_shared<Owned>();
     owned->values.reserve(entries.size());
     owned->places.reserve(entries.size());
+    owned->next.reserve(entries.size());
     for (const Entry &entry : entries) {
         owned->values.push_back(entry.value);
         owned->places.push_back(entry.place);
+        owned->next.push_back(entry.next);
     }
     SortedCells cells;
     cells.values = owned->values.data();
     cells.places = owned->places.data();
+    cells.next = owned->next.data();
     cells.size = owned->values.size();
     cells.storage = std::move(owned);
     return cells;

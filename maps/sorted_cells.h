@@ -14,6 +14,9 @@ struct SortedCells {
     std::shared_ptr<const void> storage; // keeps the arrays alive
     const float *values = nullptr;
     const std::uint64_t *places = nullptr; // map << 32 | cell index x + y * width
+    // The value of the cell to the right of each entry's cell in its map (not a number in the
+    // last column): a second cell of every window, checked without reading the map.
+    const float *next = nullptr;
     std::size_t size = 0;
 };
 

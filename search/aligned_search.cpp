@@ -206,7 +206,14 @@ private:
             if (high - low > crowded_anchor && !phase->other_anchors_tried) {
                 entries = other_anchor(*phase, tolerance, entries);
             }
-            const std::size_t count = entries.second - entries.first;
+            // The cell right of the anchor, where the index knows the values right of its
+            // cells: a window scoring at most the limit differs by at most the limit on both
+            // cells together, which the index's own arrays tell without reading the maps.
+            const bool paired = with_next(*phase);
+            if (paired) {
+                pair_up(*phase, tolerance, entries);
+            }
+            const std::size_t count = paired ? m_paired.size() : entries.second - entries.first;
             // The window sums of every position cost about as much as checking a sixteenth of
             // the positions' candidates: worth making only for that many.
             if (count > std::max(many_candidates, phase->budget / 4) &&
@@ -218,8 +225,14 @@ private:
                 continue;
             }
             *m_candidates += static_cast<qint64>(count);
-            for (std::size_t k = entries.first; k < entries.second; ++k) {
-                take(*phase, k);
+            if (paired) {
+                for (std::size_t k : m_paired) {
+                    take(*phase, k);
+                }
+            } else {
+                for (std::size_t k = entries.first; k < entries.second; ++k) {
+                    take(*phase, k);
+                }
             }
         }
         // The queued windows, lowest bound first: the best is likely among the first, and once
@@ -232,6 +245,36 @@ private:
             }
             ++*m_candidates;
             check(*queued.phase, queued.map, queued.x, queued.y);
+        }
+    }
+
+    // Whether the phase's anchor has a finite cell to its right, and the index the values right
+    // of its cells.
+    bool with_next(Phase &phase)
+    {
+        const QPoint anchor = phase.layout->choices[phase.anchor];
+        if (!m_index.next_values() || anchor.x() + 1 >= phase.size.width()) {
+            return false;
+        }
+        m_next_value = cell(phase, anchor.x() + 1, anchor.y());
+        return std::isfinite(m_next_value);
+    }
+
+    // The entries among `entries` whose cell and the cell right of it differ from the anchor and
+    // the cell right of it by at most the tolerance together.
+    void pair_up(const Phase &phase, double tolerance, std::pair<std::size_t, std::size_t> entries)
+    {
+        m_paired.clear();
+        const double v = phase.anchor_value;
+        const double next = m_next_value;
+        const float *values = m_index.cells().values;
+        const float *right = m_index.next_values();
+        for (std::size_t k = entries.first; k < entries.second; ++k) {
+            // Not a number right of a cell (the last column, or a cell not finite) fails.
+            if (std::fabs(double(values[k]) - v) + std::fabs(double(right[k]) - next) <=
+                tolerance) {
+                m_paired.push_back(k);
+            }
         }
     }
 
@@ -434,6 +477,8 @@ private:
     int m_threads;
     Leader m_leader;
     std::vector<Queued> m_queue;
+    std::vector<std::size_t> m_paired; // the entries of the phase in hand that pass both cells
+    float m_next_value = 0;
     float m_drop_for = -1;
     double m_drop = 0;
     double m_least_rejected = 0;
@@ -442,25 +487,40 @@ private:
 };
 
 // A full scan of a phase costs about what checking a few candidates per window position costs.
-void set_budgets(std::vector<Phase> &phases, const QList<FeatureMap> &database,
-                 const std::vector<char> *wanted)
+// The window positions of a pattern of `size` in a map of `map`.
+qint64 positions_in(QSize map, QSize size)
 {
-    QSize last(-1, -1);
-    std::size_t budget = 0;
+    const qint64 across = map.width() - size.width() + 1;
+    const qint64 down = map.height() - size.height() + 1;
+    return across > 0 && down > 0 ? across * down : 0;
+}
+
+// From the sizes of the maps, without visiting them: the maps of the name `left_out` (when
+// given) do not count.
+void set_budgets(std::vector<Phase> &phases, const QList<FeatureMap> &database,
+                 const CellIndex::MapShapes &shapes, const QString *left_out)
+{
+    std::vector<std::pair<QSize, std::size_t>> budgets;
     for (Phase &phase : phases) {
-        if (phase.size != last) {
-            last = phase.size;
-            std::size_t positions = 0;
-            for (int m = 0; m < database.size(); ++m) {
-                const qint64 across = database[m].width - phase.size.width() + 1;
-                const qint64 down = database[m].height - phase.size.height() + 1;
-                if (across > 0 && down > 0 && (!wanted || (*wanted)[std::size_t(m)])) {
-                    positions += static_cast<std::size_t>(across * down);
+        auto known = std::find_if(budgets.begin(), budgets.end(),
+                                  [&](const auto &entry) { return entry.first == phase.size; });
+        if (known == budgets.end()) {
+            qint64 positions = 0;
+            for (const auto &size : shapes.sizes) {
+                positions += size.second * positions_in(size.first, phase.size);
+            }
+            const auto named =
+                left_out ? shapes.by_name.constFind(*left_out) : shapes.by_name.constEnd();
+            if (named != shapes.by_name.constEnd()) {
+                for (int m : *named) {
+                    positions -=
+                        positions_in(QSize(database[m].width, database[m].height), phase.size);
                 }
             }
-            budget = std::max<std::size_t>(64, positions / 4);
+            budgets.push_back({phase.size, std::max<std::size_t>(64, std::size_t(positions) / 4)});
+            known = budgets.end() - 1;
         }
-        phase.budget = budget;
+        phase.budget = known->second;
         phase.scanned_up_to = -1;
     }
 }
@@ -694,7 +754,7 @@ AlignedSearch AlignedSearcher::best_within(float bound)
     if (!result.any_cells) {
         return result;
     }
-    set_budgets(m->phases, m->database, nullptr);
+    set_budgets(m->phases, m->database, m->index.map_shapes(m->database), nullptr);
     PhaseSearch search(m->pattern, m->database, m->index, m->scanner, nullptr, bound, m->threads);
     const Leader leader =
         search.run(m->phases, m->by_anchor, m->first_limit, result.candidates, result.full_scans);
@@ -713,7 +773,7 @@ AlignedSearch AlignedSearcher::best_within(float bound)
     }
     result.map_size = QSize(best_phase.map.width, best_phase.map.height);
     result.magnitude = magnitude_of(best_phase.map);
-    result.other_images = !others_of(result.best->window.name).empty();
+    result.other_images = has_other_images(result.best->window.name);
     return result;
 }
 
@@ -734,6 +794,31 @@ std::vector<char> AlignedSearcher::others_of(const QString &name) const
     return any ? other : std::vector<char>();
 }
 
+bool AlignedSearcher::has_other_images(const QString &name) const
+{
+    // From the sizes of the maps: those of the name left out, does any map fit a phase?
+    const CellIndex::MapShapes &shapes = m->index.map_shapes(m->database);
+    const auto named = shapes.by_name.constFind(name);
+    for (const Layout &layout : m->layouts) {
+        const auto fits = [&](int width, int height) {
+            return width >= layout.size.width() && height >= layout.size.height();
+        };
+        qint64 fitting = 0;
+        for (const auto &size : shapes.sizes) {
+            fitting += fits(size.first.width(), size.first.height()) ? size.second : 0;
+        }
+        if (named != shapes.by_name.constEnd()) {
+            for (int k : *named) {
+                fitting -= fits(m->database[k].width, m->database[k].height) ? 1 : 0;
+            }
+        }
+        if (fitting > 0) {
+            return true;
+        }
+    }
+    return false;
+}
+
 std::optional<AlignedWindow> AlignedSearcher::runner_up(const AlignedWindow &best)
 {
     Phase *best_phase = m->phase_at(best.phase);
@@ -747,7 +832,7 @@ std::optional<AlignedWindow> AlignedSearcher::runner_up(const AlignedWindow &bes
     const double reach = std::max(aligned_runner_up_reach * double(best.window.score),
                                   ft1_rounding_residual * magnitude_of(best_phase->map));
     const float bound = std::nextafter(static_cast<float>(reach), no_best_score);
-    set_budgets(m->phases, m->database, &other);
+    set_budgets(m->phases, m->database, m->index.map_shapes(m->database), &best.window.name);
     PhaseSearch search(m->pattern, m->database, m->index, m->scanner, &other, bound, m->threads);
     // The runner-up scores at least the best: the rounds start there.
     qint64 candidates = 0;

@@ -82,7 +82,7 @@ public:
     // The best window among the maps of other names than `best`'s, within reach.
     std::optional<AlignedWindow> runner_up(const AlignedWindow &best);
     // Whether maps of other names than `name` have windows for some phase.
-    bool has_other_images(const QString &name) const { return !others_of(name).empty(); }
+    bool has_other_images(const QString &name) const;
 
 private:
     struct State;

@@ -80,3 +80,20 @@ float CellIndex::median() const
 {
     return m_cells.size == 0 ? 0.0f : m_cells.values[m_cells.size / 2];
 }
+
+const CellIndex::MapShapes &CellIndex::map_shapes(const QList<FeatureMap> &database) const
+{
+    std::call_once(m_shapes->once, [&] {
+        MapShapes &shapes = m_shapes->shapes;
+        QHash<QPair<int, int>, qint64> counts;
+        for (int m = 0; m < database.size(); ++m) {
+            const FeatureMap &map = database[m];
+            ++counts[qMakePair(map.width, map.height)];
+            shapes.by_name[map.name].push_back(m);
+        }
+        for (auto size = counts.cbegin(); size != counts.cend(); ++size) {
+            shapes.sizes.push_back({QSize(size.key().first, size.key().second), size.value()});
+        }
+    });
+    return m_shapes->shapes;
+}

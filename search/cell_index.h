@@ -7,9 +7,14 @@
 #include "maps/feature_map.h"
 #include "maps/sorted_cells.h"
 
+#include <QHash>
 #include <QList>
+#include <QSize>
+#include <QString>
 
 #include <cstdint>
+#include <memory>
+#include <mutex>
 #include <utility>
 #include <vector>
 
@@ -26,6 +31,9 @@ public:
     const SortedCells &cells() const { return m_cells; }
     int map(std::size_t k) const { return static_cast<int>(m_cells.places[k] >> 32); }
     int cell(std::size_t k) const { return static_cast<int>(m_cells.places[k] & 0xffffffffu); }
+    // The value right of entry k's cell in its map (not a number in the last column), when
+    // the index knows them (null otherwise).
+    const float *next_values() const { return m_cells.next; }
 
     // The entries whose value v satisfies low <= v <= high: [first, last).
     std::pair<std::size_t, std::size_t> range(double low, double high) const;
@@ -40,11 +48,24 @@ public:
 
     std::size_t memory_bytes() const
     {
-        return m_cells.size * (sizeof(float) + sizeof(std::uint64_t)) +
+        return m_cells.size * (2 * sizeof(float) + sizeof(std::uint64_t)) +
                m_grid_ranks.size() * sizeof(std::uint32_t);
     }
 
+    // The sizes of the database's maps and the maps of each name: what a search asks of every
+    // map (how many window positions a size has, whether other images have windows) answered
+    // without visiting them. Made on the first call, for the database the index was made for.
+    struct MapShapes {
+        std::vector<std::pair<QSize, qint64>> sizes; // each size of map, and its count
+        QHash<QString, std::vector<int>> by_name;    // the maps of each name
+    };
+    const MapShapes &map_shapes(const QList<FeatureMap> &database) const;
+
 private:
+    struct ShapesOnce {
+        std::once_flag once;
+        MapShapes shapes;
+    };
     void make_grid();
     double rank_about(double value) const;
 
@@ -52,4 +73,5 @@ private:
     double m_grid_low = 0;
     double m_grid_high = 0;
     std::vector<std::uint32_t> m_grid_ranks; // rank of grid value low + g (high - low) / G
+    std::shared_ptr<ShapesOnce> m_shapes = std::make_shared<ShapesOnce>();
 };

@@ -152,7 +152,7 @@ private slots:
         QTest::newRow("not an index") << "magic"
                                       << "not an index";
         QTest::newRow("another format version") << "version"
-                                                << "an index of format 7, not 2";
+                                                << "an index of format 7, not 3";
         QTest::newRow("a section beyond the file") << "offset"
                                                    << "sections outside the file";
         QTest::newRow("longer than it says") << "extend"

@@ -94,6 +94,9 @@ public:
     // `by_anchor`: the phases whose anchor value is finite, in the order of those values, so
     // that a round reads the index in one sweep. A phase whose anchor is not finite has every
     // window cut off or not a number: it matters only when no score below 9999 exists.
+    // After run: a lower bound of the windows left above the last round's limit.
+    double least_rejected() const { return m_least_rejected; }
+
     Leader run(std::vector<Phase> &phases, std::vector<Phase *> &by_anchor, double first_limit,
                qint64 &candidates, int &full_scans)
     {
@@ -758,6 +761,7 @@ AlignedSearch AlignedSearcher::best_within(float bound)
     PhaseSearch search(m->pattern, m->database, m->index, m->scanner, nullptr, bound, m->threads);
     const Leader leader =
         search.run(m->phases, m->by_anchor, m->first_limit, result.candidates, result.full_scans);
+    result.least_rejected = search.least_rejected();
     const int step = m->pattern.step();
     if (leader.exists) {
         result.best = window_of(leader, m->database, step);

@@ -55,6 +55,9 @@ struct AlignedSearch {
     // Work done, for tuning and benchmarks.
     qint64 candidates = 0;
     int full_scans = 0;
+    // Searched within a bound: a lower bound of the score of every window left above the last
+    // limit that was looked at, infinite when none was (where the next limit pays to start).
+    double least_rejected = 0;
 };
 
 struct AlignedOptions {

@@ -12,9 +12,12 @@
 #include "support/threads.h"
 #include "support/tick_clock.h"
 
+#include <QDataStream>
 #include <atomic>
+
 #include <chrono>
 #include <cmath>
+#include <limits>
 #include <locale>
 #include <memory>
 #include <sstream>
@@ -146,20 +149,23 @@ QList<PatternPick> gather_best(Shard &shard, QList<PatternPick> picks, int first
 
 // The aligned search shared by processes. A slice that does not hold the crop proves its own best
 // at the cost of a search that finds nothing (rounds of growing tolerance, then full scans):
-// instead, every process first looks only for windows scoring at most a common limit, growing
-// round by round, and a pattern is settled as soon as some slice has one (every window within
-// the limit was seen everywhere, so the lowest of them is the best). Patterns still open
-// after the rounds are searched in full.
+// instead, every process looks only for windows scoring at most a common limit, growing round
+// by round as one search's limit grows (to where the windows left above it start, as far as
+// any slice saw), and a pattern is settled as soon as some slice has a window within it (every
+// window within the limit was seen everywhere, so the lowest of them is the best). Patterns
+// still open after the rounds are searched without a limit.
 QList<PatternPick> shared_aligned_best(Shard &shard, const WindowSettings &settings,
                                        const QList<FeatureMap> &patterns,
                                        const QList<FeatureMap> &slice, const CellIndex &index,
                                        int first, int threads)
 {
-    struct Searcher {
+    struct Open {
         std::unique_ptr<CentreDescriptor> centres;
         std::unique_ptr<AlignedSearcher> searcher;
+        double limit = 0;
+        double least_rejected = 0; // this slice's, in the last round
     };
-    std::vector<Searcher> searchers(static_cast<std::size_t>(patterns.size()));
+    std::vector<Open> state(static_cast<std::size_t>(patterns.size()));
     QList<std::optional<PatternPick>> settled;
     for (int k = 0; k < patterns.size(); ++k) {
         settled.append(std::nullopt);
@@ -178,8 +184,9 @@ QList<PatternPick> shared_aligned_best(Shard &shard, const WindowSettings &setti
         }
         return pick;
     };
-    constexpr int rounds = 3;
-    constexpr double growth = 64;
+    // Limits stay below the cut-off score: windows cut off are found by the last round alone.
+    const double highest_limit = double(std::nextafter(cut_off_score, 0.0f));
+    constexpr int rounds = 12;
     for (int round = 0; round <= rounds; ++round) {
         QList<int> open;
         for (int k = 0; k < patterns.size(); ++k) {
@@ -187,39 +194,68 @@ QList<PatternPick> shared_aligned_best(Shard &shard, const WindowSettings &setti
                 open.append(k);
             }
         }
+        if (open.isEmpty()) {
+            break;
+        }
+        const bool last = round == rounds;
         QList<PatternPick> mine;
         ordered_parallel<PatternPick>(
             open.size(), thread_count(threads),
             [&](int n) {
-                const int k = open[n];
-                Searcher &s = searchers[static_cast<std::size_t>(k)];
+                Open &s = state[static_cast<std::size_t>(open[n])];
                 if (!s.searcher) {
-                    s.centres = std::make_unique<CentreDescriptor>(patterns[k], settings);
+                    s.centres = std::make_unique<CentreDescriptor>(patterns[open[n]], settings);
                     s.searcher = std::make_unique<AlignedSearcher>(*s.centres, slice, index, 1);
+                    s.limit = s.searcher->first_limit();
                 }
-                // Limits stay below the cut-off score: windows cut off are found by full scans
-                // alone. The last round has no limit.
-                const float bound = round < rounds
-                                        ? std::min(static_cast<float>(s.searcher->first_limit() *
-                                                                      std::pow(growth, round)),
-                                                   std::nextafter(cut_off_score, 0.0f))
-                                        : no_best_score;
-                PatternPick pick = pick_of(k, s.searcher->best_within(bound), *s.centres);
-                if (round == rounds) {
-                    searchers[static_cast<std::size_t>(k)] = Searcher();
-                }
-                return pick;
+                const float bound =
+                    last ? no_best_score : static_cast<float>(std::min(s.limit, highest_limit));
+                const AlignedSearch found = s.searcher->best_within(bound);
+                s.least_rejected = found.least_rejected;
+                return pick_of(open[n], found, *s.centres);
             },
             [&](int, PatternPick &pick) {
                 mine.append(pick);
                 return true;
             });
         const QList<PatternPick> gathered = gather_best(shard, mine, first);
-        for (int n = 0; n < open.size(); ++n) {
-            if (gathered[n].best || round == rounds) {
-                settled[open[n]] = gathered[n];
-                searchers[static_cast<std::size_t>(open[n])] = Searcher();
+        // Where the windows left above each limit start, as far as any slice saw.
+        QByteArray rejected;
+        QDataStream out(&rejected, QIODevice::WriteOnly);
+        for (int k : open) {
+            out << state[static_cast<std::size_t>(k)].least_rejected;
+        }
+        const QList<QByteArray> all_rejected = shard.all_gather(rejected);
+        std::vector<double> least(static_cast<std::size_t>(open.size()),
+                                  std::numeric_limits<double>::infinity());
+        for (const QByteArray &bytes : all_rejected) {
+            QDataStream in(bytes);
+            for (double &value : least) {
+                double theirs = 0;
+                in >> theirs;
+                value = std::min(value, theirs);
             }
+        }
+        for (int n = 0; n < open.size(); ++n) {
+            Open &s = state[static_cast<std::size_t>(open[n])];
+            const bool reached_top = s.limit >= highest_limit;
+            if (gathered[n].best || last) {
+                settled[open[n]] = gathered[n];
+                s = Open();
+            } else if (!reached_top) {
+                s.limit = std::max(4 * s.limit, std::min(least[std::size_t(n)], 64 * s.limit));
+            } else {
+                // Nothing below the cut-off anywhere: the last round decides.
+                s.limit = highest_limit;
+            }
+        }
+        // Patterns whose limit reached the cut-off wait for the last round.
+        bool only_top = true;
+        for (int k = 0; k < patterns.size(); ++k) {
+            only_top &= settled[k] || state[static_cast<std::size_t>(k)].limit >= highest_limit;
+        }
+        if (only_top && round < rounds - 1) {
+            round = rounds - 1;
         }
     }
     QList<PatternPick> picks;

@@ -212,11 +212,15 @@ private:
             // The cell right of the anchor, where the index knows the values right of its
             // cells: a window scoring at most the limit differs by at most the limit on both
             // cells together, which the index's own arrays tell without reading the maps.
-            const bool paired = with_next(*phase);
+            // Entries enough to be taken by their window sums or a full scan are not paired up:
+            // those pay for them already.
+            const std::size_t entry_count = entries.second - entries.first;
+            const bool paired =
+                entry_count <= std::max(many_candidates, phase->budget / 4) && with_next(*phase);
             if (paired) {
                 pair_up(*phase, tolerance, entries);
             }
-            const std::size_t count = paired ? m_paired.size() : entries.second - entries.first;
+            const std::size_t count = paired ? m_paired.size() : entry_count;
             // The window sums of every position cost about as much as checking a sixteenth of
             // the positions' candidates: worth making only for that many.
             if (count > std::max(many_candidates, phase->budget / 4) &&

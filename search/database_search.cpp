@@ -159,10 +159,14 @@ QList<PatternPick> shared_aligned_best(Shard &shard, const WindowSettings &setti
                                        const QList<FeatureMap> &slice, const CellIndex &index,
                                        int first, int threads)
 {
+    // A pattern's searcher lives for one round: patterns may be many, the rounds after the
+    // first search few of them.
+    // Each process starts from its own first limit (its searcher's estimate of an exact match's
+    // score, which depends on its cells); from the second round on the limit is common.
     struct Open {
-        std::unique_ptr<CentreDescriptor> centres;
-        std::unique_ptr<AlignedSearcher> searcher;
+        bool started = false;
         double limit = 0;
+        float bound = 0;           // searched up to, in the last round
         double least_rejected = 0; // this slice's, in the last round
     };
     std::vector<Open> state(static_cast<std::size_t>(patterns.size()));
@@ -203,47 +207,57 @@ QList<PatternPick> shared_aligned_best(Shard &shard, const WindowSettings &setti
             open.size(), thread_count(threads),
             [&](int n) {
                 Open &s = state[static_cast<std::size_t>(open[n])];
-                if (!s.searcher) {
-                    s.centres = std::make_unique<CentreDescriptor>(patterns[open[n]], settings);
-                    s.searcher = std::make_unique<AlignedSearcher>(*s.centres, slice, index, 1);
-                    s.limit = s.searcher->first_limit();
+                CentreDescriptor centres(patterns[open[n]], settings);
+                AlignedSearcher searcher(centres, slice, index, 1);
+                if (!s.started) {
+                    s.started = true;
+                    s.limit = searcher.first_limit();
                 }
-                const float bound =
+                s.bound =
                     last ? no_best_score : static_cast<float>(std::min(s.limit, highest_limit));
-                const AlignedSearch found = s.searcher->best_within(bound);
+                const AlignedSearch found = searcher.best_within(s.bound);
                 s.least_rejected = found.least_rejected;
-                return pick_of(open[n], found, *s.centres);
+                return pick_of(open[n], found, centres);
             },
             [&](int, PatternPick &pick) {
                 mine.append(pick);
                 return true;
             });
         const QList<PatternPick> gathered = gather_best(shard, mine, first);
-        // Where the windows left above each limit start, as far as any slice saw.
-        QByteArray rejected;
-        QDataStream out(&rejected, QIODevice::WriteOnly);
+        // How far every slice looked, and where the windows it left above start.
+        QByteArray looked;
+        QDataStream out(&looked, QIODevice::WriteOnly);
         for (int k : open) {
-            out << state[static_cast<std::size_t>(k)].least_rejected;
+            out << state[static_cast<std::size_t>(k)].bound
+                << state[static_cast<std::size_t>(k)].least_rejected;
         }
-        const QList<QByteArray> all_rejected = shard.all_gather(rejected);
+        std::vector<float> common(static_cast<std::size_t>(open.size()), no_best_score);
         std::vector<double> least(static_cast<std::size_t>(open.size()),
                                   std::numeric_limits<double>::infinity());
-        for (const QByteArray &bytes : all_rejected) {
+        for (const QByteArray &bytes : shard.all_gather(looked)) {
             QDataStream in(bytes);
-            for (double &value : least) {
-                double theirs = 0;
-                in >> theirs;
-                value = std::min(value, theirs);
+            for (std::size_t n = 0; n < least.size(); ++n) {
+                float bound = 0;
+                double rejected = 0;
+                in >> bound >> rejected;
+                common[n] = std::min(common[n], bound);
+                least[n] = std::min(least[n], rejected);
+            }
+            if (in.status() != QDataStream::Ok) {
+                throw std::runtime_error("the limits of a process arrived damaged");
             }
         }
         for (int n = 0; n < open.size(); ++n) {
             Open &s = state[static_cast<std::size_t>(open[n])];
-            const bool reached_top = s.limit >= highest_limit;
-            if (gathered[n].best || last) {
+            const double limit = common[std::size_t(n)];
+            // Every slice saw every window up to the common limit: a best within it is the
+            // best. A pattern without cells has its answer at once.
+            if ((gathered[n].best && gathered[n].best->score <= common[std::size_t(n)]) ||
+                !gathered[n].any_cells || last) {
                 settled[open[n]] = gathered[n];
                 s = Open();
-            } else if (!reached_top) {
-                s.limit = std::max(4 * s.limit, std::min(least[std::size_t(n)], 64 * s.limit));
+            } else if (limit < highest_limit) {
+                s.limit = std::max(4 * limit, std::min(least[std::size_t(n)], 64 * limit));
             } else {
                 // Nothing below the cut-off anywhere: the last round decides.
                 s.limit = highest_limit;

@@ -49,11 +49,11 @@ const Scale &scale(int records)
     const QString folder = QDir::temp().filePath("pictrace-scale");
     QDir().mkpath(folder);
     s.path = QString("%1/scale-%2.ft1").arg(folder).arg(records);
-    ScaleDatabase spec;
-    spec.records = records;
+    ScaleDatabase plan;
+    plan.records = records;
     // The files are made only when missing; the patterns each run (cheap).
     if (!QFileInfo::exists(s.path)) {
-        write_scale_database(s.path, spec);
+        write_scale_database(s.path, plan);
     }
     Ft1Contents probe;
     QString why;
@@ -61,7 +61,7 @@ const Scale &scale(int records)
         QString error;
         write_ft1_index(s.path, &error);
     }
-    const QList<FeatureMap> patterns = scale_patterns(spec);
+    const QList<FeatureMap> patterns = scale_patterns(plan);
     s.patterns = patterns;
     return s;
 }

@@ -19,11 +19,11 @@ int main(int argc, char *argv[])
     QCoreApplication app(argc, argv);
     const QStringList arguments = app.arguments();
     bool ok = arguments.size() >= 3;
-    ScaleDatabase spec;
+    ScaleDatabase plan;
     int images = 0;
     if (ok) {
-        spec.records = arguments[2].toInt(&ok);
-        ok = ok && spec.records > 0;
+        plan.records = arguments[2].toInt(&ok);
+        ok = ok && plan.records > 0;
     }
     if (ok && arguments.size() >= 4) {
         images = arguments[3].toInt(&ok);
@@ -39,12 +39,12 @@ int main(int argc, char *argv[])
         return 1;
     }
     const QString error =
-        write_scale_database(dir.filePath("precomputed_databases/scale.ft1"), spec);
+        write_scale_database(dir.filePath("precomputed_databases/scale.ft1"), plan);
     if (!error.isEmpty()) {
         std::fprintf(stderr, "%s\n", qPrintable(error));
         return 1;
     }
-    for (const ScalePattern &pattern : scale_pattern_images(spec)) {
+    for (const ScalePattern &pattern : scale_pattern_images(plan)) {
         if (!pattern.image.save(dir.filePath("patterns/" + pattern.name + ".png"))) {
             std::fputs("cannot write a pattern\n", stderr);
             return 1;
@@ -52,7 +52,7 @@ int main(int argc, char *argv[])
     }
     for (int k = 0; k < images; ++k) {
         const QString name = dir.filePath(QString("database/img%1.png").arg(k, 5, 10, QChar('0')));
-        if (!synthetic_image(spec.seed + 1, k, 800, 600).save(name)) {
+        if (!synthetic_image(plan.seed + 1, k, 800, 600).save(name)) {
             std::fputs("cannot write an image\n", stderr);
             return 1;
         }

@@ -48,35 +48,35 @@ FeatureMap generated_map(std::uint64_t seed, int index, int width, int height)
 namespace {
 
 // Whether record k holds a real image.
-bool real_record(const ScaleDatabase &spec, int k)
+bool real_record(const ScaleDatabase &plan, int k)
 {
-    const int every = std::max(1, spec.records / std::max(1, spec.real_images));
-    return spec.real_images > 0 && k % every == every / 2 && k / every < spec.real_images;
+    const int every = std::max(1, plan.records / std::max(1, plan.real_images));
+    return plan.real_images > 0 && k % every == every / 2 && k / every < plan.real_images;
 }
 
 } // namespace
 
-QList<ScalePattern> scale_pattern_images(const ScaleDatabase &spec)
+QList<ScalePattern> scale_pattern_images(const ScaleDatabase &plan)
 {
     QList<ScalePattern> patterns;
-    SyntheticRandom crops(spec.seed);
-    for (int k = 0; k < spec.records; ++k) {
-        if (!real_record(spec, k)) {
+    SyntheticRandom crops(plan.seed);
+    for (int k = 0; k < plan.records; ++k) {
+        if (!real_record(plan, k)) {
             continue;
         }
         const QImage image =
-            synthetic_image(spec.seed, k, spec.image_size.width(), spec.image_size.height());
-        const QRect crop = synthetic_crop(crops, spec.image_size.width(), spec.image_size.height(),
-                                          4 * spec.settings.radius + 20);
+            synthetic_image(plan.seed, k, plan.image_size.width(), plan.image_size.height());
+        const QRect crop = synthetic_crop(crops, plan.image_size.width(), plan.image_size.height(),
+                                          4 * plan.settings.radius + 20);
         patterns.append({QString("rec%1").arg(k, 7, 10, QChar('0')), image.copy(crop), crop});
     }
     return patterns;
 }
 
-QList<FeatureMap> scale_patterns(const ScaleDatabase &spec)
+QList<FeatureMap> scale_patterns(const ScaleDatabase &plan)
 {
     QList<FeatureMap> patterns;
-    for (const ScalePattern &pattern : scale_pattern_images(spec)) {
+    for (const ScalePattern &pattern : scale_pattern_images(plan)) {
         FeatureMap grey = grey_map_from_loaded_image(pattern.image);
         grey.name = pattern.name;
         patterns.append(grey);
@@ -84,29 +84,29 @@ QList<FeatureMap> scale_patterns(const ScaleDatabase &spec)
     return patterns;
 }
 
-QString write_scale_database(const QString &path, const ScaleDatabase &spec,
+QString write_scale_database(const QString &path, const ScaleDatabase &plan,
                              QList<FeatureMap> *patterns)
 {
-    const int step = spec.settings.step();
-    const int width = descriptor_extent(spec.image_size.width(), spec.settings.radius, step);
-    const int height = descriptor_extent(spec.image_size.height(), spec.settings.radius, step);
+    const int step = plan.settings.step();
+    const int width = descriptor_extent(plan.image_size.width(), plan.settings.radius, step);
+    const int height = descriptor_extent(plan.image_size.height(), plan.settings.radius, step);
     AtomicFile file(path);
     if (!file.open()) {
         return file.error();
     }
     QByteArray buffer;
-    for (int k = 0; k < spec.records; ++k) {
+    for (int k = 0; k < plan.records; ++k) {
         const QString name = QString("rec%1").arg(k, 7, 10, QChar('0'));
         FeatureMap map;
-        if (real_record(spec, k)) {
+        if (real_record(plan, k)) {
             const QImage image =
-                synthetic_image(spec.seed, k, spec.image_size.width(), spec.image_size.height());
-            map = descriptor_map(grey_map_from_loaded_image(image), spec.settings);
+                synthetic_image(plan.seed, k, plan.image_size.width(), plan.image_size.height());
+            map = descriptor_map(grey_map_from_loaded_image(image), plan.settings);
         } else {
-            map = generated_map(spec.seed, k, width, height);
+            map = generated_map(plan.seed, k, width, height);
         }
-        append_ft1_record(buffer, encode_ft1_name(name), spec.image_size.width(),
-                          spec.image_size.height(), map);
+        append_ft1_record(buffer, encode_ft1_name(name), plan.image_size.width(),
+                          plan.image_size.height(), map);
         if (buffer.size() > (1 << 24)) {
             if (!file.write(buffer)) {
                 return file.error();
@@ -118,7 +118,7 @@ QString write_scale_database(const QString &path, const ScaleDatabase &spec,
         return file.error();
     }
     if (patterns) {
-        *patterns = scale_patterns(spec);
+        *patterns = scale_patterns(plan);
     }
     return QString();
 }

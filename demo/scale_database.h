@@ -33,13 +33,13 @@ struct ScalePattern {
 };
 
 // The crops of the real images, named after their records.
-QList<ScalePattern> scale_pattern_images(const ScaleDatabase &spec);
+QList<ScalePattern> scale_pattern_images(const ScaleDatabase &plan);
 
 // The grey maps of the crops of the real images, named after their records: the same as
 // write_scale_database gives.
-QList<FeatureMap> scale_patterns(const ScaleDatabase &spec);
+QList<FeatureMap> scale_patterns(const ScaleDatabase &plan);
 
 // Writes the database to `path`; the grey maps of crops of the real images (named after their
 // records) go to `patterns`. An error message, or empty.
-QString write_scale_database(const QString &path, const ScaleDatabase &spec,
+QString write_scale_database(const QString &path, const ScaleDatabase &plan,
                              QList<FeatureMap> *patterns = nullptr);

@@ -47,15 +47,12 @@ PatternPick search_one(const WindowSettings &settings, const FeatureMap &pattern
     return pick;
 }
 
-// Patterns are searched side by side: each search on one thread.
-PatternPick search_aligned(const WindowSettings &settings, const FeatureMap &pattern,
-                           const QList<FeatureMap> &database, const CellIndex &index)
+// The pick of a pattern's aligned search.
+PatternPick aligned_pick(const QString &pattern_name, const AlignedSearch &found,
+                         const CentreDescriptor &centres)
 {
     PatternPick pick;
-    pick.pattern_name = pattern.name;
-    CentreDescriptor centres(pattern, settings);
-    AlignedSearcher searcher(centres, database, index, 1);
-    const AlignedSearch found = searcher.best();
+    pick.pattern_name = pattern_name;
     pick.any_cells = found.any_cells;
     const QSize size = found.best ? found.map_size : centres.phase_size(0, 0);
     pick.map_width = size.width();
@@ -66,8 +63,17 @@ PatternPick search_aligned(const WindowSettings &settings, const FeatureMap &pat
         pick.best = found.best->window;
         pick.phase = found.best->phase;
     }
-    pick.found = pattern.name == pick.picked_name();
+    pick.found = pattern_name == pick.picked_name();
     return pick;
+}
+
+// Patterns are searched side by side: each search on one thread.
+PatternPick search_aligned(const WindowSettings &settings, const FeatureMap &pattern,
+                           const QList<FeatureMap> &database, const CellIndex &index)
+{
+    CentreDescriptor centres(pattern, settings);
+    AlignedSearcher searcher(centres, database, index, 1);
+    return aligned_pick(pattern.name, searcher.best(), centres);
 }
 
 void find_aligned_runner_up(const WindowSettings &settings, const FeatureMap &pattern,
@@ -174,20 +180,6 @@ QList<PatternPick> shared_aligned_best(Shard &shard, const WindowSettings &setti
     for (int k = 0; k < patterns.size(); ++k) {
         settled.append(std::nullopt);
     }
-    const auto pick_of = [&](int k, const AlignedSearch &found, const CentreDescriptor &centres) {
-        PatternPick pick;
-        pick.pattern_name = patterns[k].name;
-        pick.any_cells = found.any_cells;
-        const QSize size = found.best ? found.map_size : centres.phase_size(0, 0);
-        pick.map_width = size.width();
-        pick.map_height = size.height();
-        pick.magnitude = found.magnitude;
-        if (found.best) {
-            pick.best = found.best->window;
-            pick.phase = found.best->phase;
-        }
-        return pick;
-    };
     // Limits stay below the cut-off score: windows cut off are found by the last round alone.
     const double highest_limit = double(std::nextafter(cut_off_score, 0.0f));
     constexpr int rounds = 12;
@@ -217,7 +209,7 @@ QList<PatternPick> shared_aligned_best(Shard &shard, const WindowSettings &setti
                     last ? no_best_score : static_cast<float>(std::min(s.limit, highest_limit));
                 const AlignedSearch found = searcher.best_within(s.bound);
                 s.least_rejected = found.least_rejected;
-                return pick_of(open[n], found, centres);
+                return aligned_pick(patterns[open[n]].name, found, centres);
             },
             [&](int, PatternPick &pick) {
                 mine.append(pick);

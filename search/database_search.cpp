@@ -76,15 +76,20 @@ PatternPick search_aligned(const WindowSettings &settings, const FeatureMap &pat
     return aligned_pick(pattern.name, searcher.best(), centres);
 }
 
+// Whether the database holds other images with windows, and with `runner_up` the best of them.
 void find_aligned_runner_up(const WindowSettings &settings, const FeatureMap &pattern,
                             const QList<FeatureMap> &database, const CellIndex &index,
-                            PatternPick &pick)
+                            PatternPick &pick, bool runner_up_too)
 {
     if (!pick.best) {
         return;
     }
     CentreDescriptor centres(pattern, settings);
     AlignedSearcher searcher(centres, database, index, 1);
+    pick.other_images = searcher.has_other_images(pick.best->name);
+    if (!runner_up_too) {
+        return;
+    }
     const std::optional<AlignedWindow> runner_up =
         searcher.runner_up(AlignedWindow{*pick.best, pick.phase});
     if (runner_up) {
@@ -380,25 +385,11 @@ SearchOutcome search_patterns(const WindowSettings &settings, const QList<Featur
                 PatternPick &pick = mine[static_cast<std::size_t>(k)];
                 pick.runner_up.reset();
                 pick.other_images = false;
-                if (!pick.best) {
-                    continue;
-                }
                 if (aligned) {
-                    CentreDescriptor centres(patterns[k], settings);
-                    AlignedSearcher searcher(centres, slice, index, 1);
-                    pick.other_images = searcher.has_other_images(pick.best->name);
-                    if (options.runner_up) {
-                        const std::optional<AlignedWindow> runner_up =
-                            searcher.runner_up(AlignedWindow{*pick.best, pick.phase});
-                        if (runner_up) {
-                            pick.runner_up = runner_up->window;
-                        }
-                    }
+                    find_aligned_runner_up(settings, patterns[k], slice, index, pick,
+                                           options.runner_up);
                 } else {
-                    const RunnerUp runner_up = runner_up_window(
-                        descriptor_map(patterns[k], settings), slice, options.threads, *pick.best);
-                    pick.runner_up = runner_up.window;
-                    pick.other_images = runner_up.other_images;
+                    find_runner_up(settings, patterns[k], slice, options.threads, pick);
                 }
             }
         });
@@ -410,7 +401,7 @@ SearchOutcome search_patterns(const WindowSettings &settings, const QList<Featur
         std::atomic<int> next{0};
         run_on_threads(thread_count(options.threads), [&] {
             for (int k = next++; k < patterns.size(); k = next++) {
-                find_aligned_runner_up(settings, patterns[k], slice, index, outcome.picks[k]);
+                find_aligned_runner_up(settings, patterns[k], slice, index, outcome.picks[k], true);
             }
         });
     }

@@ -5,7 +5,9 @@
 
 #include "bench_support.h"
 #include "ft1/ft1_number.h"
+#include "maps/centre_descriptor.h"
 #include "maps/descriptor.h"
+#include "search/aligned_search.h"
 #include "search/cell_index.h"
 #include "search/database_search.h"
 #include "support/console.h"
@@ -93,6 +95,22 @@ void run(benchmark::State &state, SearchMode mode, bool noisy)
     }
     console::set_sink(sink);
     state.counters["found"] = found;
+    if (mode == SearchMode::aligned) {
+        // The work behind the time: candidate windows looked at and phases scanned in full.
+        qint64 candidates = 0;
+        int full_scans = 0;
+        for (const FeatureMap &pattern : noisy ? c.noisy : c.exact) {
+            CentreDescriptor centres(pattern, WindowSettings{radius, 1});
+            AlignedOptions aligned;
+            aligned.threads = 1;
+            aligned.runner_up = false;
+            const AlignedSearch one = aligned_search(centres, c.database, c.index, aligned);
+            candidates += one.candidates;
+            full_scans += one.full_scans;
+        }
+        state.counters["candidates"] = double(candidates);
+        state.counters["full scans"] = full_scans;
+    }
     state.counters["index MB"] = double(c.index.memory_bytes()) / (1 << 20);
     state.SetLabel("10 patterns");
 }

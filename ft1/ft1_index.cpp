@@ -17,7 +17,7 @@ namespace {
 
 // Little-endian, as every platform this runs on; sections start on 64-byte boundaries.
 constexpr char magic[8] = {'P', 'T', 'R', 'C', 'I', 'D', 'X', '\n'};
-constexpr std::uint32_t format_version = 3;
+constexpr std::uint32_t format_version = 4;
 constexpr std::uint64_t alignment = 64;
 
 struct Header {
@@ -43,8 +43,10 @@ struct Header {
     std::uint64_t strings_bytes;
     std::uint64_t values_offset;
     std::uint64_t values_count;
-    std::uint64_t cells_offset; // values (float), then places (u64) and the values right of
-                                // them (float), each at the next boundary
+    std::uint64_t cells_offset; // values (float), then places (u64), the values right of
+                                // them (float), each block's least values, its greatest
+                                // (float), and the samples of the values right, each at the
+                                // next boundary
     std::uint64_t cells_count;
 };
 
@@ -214,7 +216,10 @@ bool write_ft1_index(const QString &ft1_path, QString *error)
     header.cells_count = cells.size;
     const std::uint64_t places_offset = aligned(header.cells_offset + cells.size * sizeof(float));
     const std::uint64_t next_offset = aligned(places_offset + cells.size * sizeof(std::uint64_t));
-    header.file_bytes = next_offset + cells.size * sizeof(float);
+    const std::uint64_t lows_offset = aligned(next_offset + cells.size * sizeof(float));
+    const std::uint64_t highs_offset = aligned(lows_offset + cells.blocks() * sizeof(float));
+    const std::uint64_t samples_offset = aligned(highs_offset + cells.blocks() * sizeof(float));
+    header.file_bytes = samples_offset + cells.samples() * sizeof(float);
     AtomicFile file(ft1_index_path(ft1_path));
     if (!file.open()) {
         *error = file.error();
@@ -261,6 +266,9 @@ bool write_ft1_index(const QString &ft1_path, QString *error)
     section(header.cells_offset, cells.values, cells.size * sizeof(float));
     section(places_offset, cells.places, cells.size * sizeof(std::uint64_t));
     section(next_offset, cells.next, cells.size * sizeof(float));
+    section(lows_offset, cells.block_low, cells.blocks() * sizeof(float));
+    section(highs_offset, cells.block_high, cells.blocks() * sizeof(float));
+    section(samples_offset, cells.next_samples, cells.samples() * sizeof(float));
     header.tables_checksum = tables.value();
     header.data_checksum = data.value();
     ok = ok && file.rewrite_start(reinterpret_cast<const char *>(&header), sizeof(Header));
@@ -315,6 +323,11 @@ IndexState read_ft1_index(const QString &ft1_path, Ft1Contents &contents, QStrin
         aligned(header.cells_offset + header.cells_count * sizeof(float));
     const std::uint64_t next_offset =
         aligned(places_offset + header.cells_count * sizeof(std::uint64_t));
+    const std::uint64_t block_count = (header.cells_count + cell_block - 1) / cell_block;
+    const std::uint64_t lows_offset = aligned(next_offset + header.cells_count * sizeof(float));
+    const std::uint64_t highs_offset = aligned(lows_offset + block_count * sizeof(float));
+    const std::uint64_t sample_count = (header.cells_count + cell_sample - 1) / cell_sample;
+    const std::uint64_t samples_offset = aligned(highs_offset + block_count * sizeof(float));
     if (!within(header.records_offset, header.record_count, sizeof(Record), size) ||
         !within(header.problems_offset, header.problems_listed, sizeof(Problem), size) ||
         !within(header.fitting_offset, header.fitting_count, sizeof(Fitting), size) ||
@@ -323,6 +336,9 @@ IndexState read_ft1_index(const QString &ft1_path, Ft1Contents &contents, QStrin
         !within(header.cells_offset, header.cells_count, sizeof(float), size) ||
         !within(places_offset, header.cells_count, sizeof(std::uint64_t), size) ||
         !within(next_offset, header.cells_count, sizeof(float), size) ||
+        !within(lows_offset, block_count, sizeof(float), size) ||
+        !within(highs_offset, block_count, sizeof(float), size) ||
+        !within(samples_offset, sample_count, sizeof(float), size) ||
         header.record_count > std::uint64_t(std::numeric_limits<int>::max()) ||
         header.header_lines > std::uint64_t(std::numeric_limits<int>::max())) {
         return damaged("sections outside the file");
@@ -425,6 +441,9 @@ IndexState read_ft1_index(const QString &ft1_path, Ft1Contents &contents, QStrin
     result.cells.values = reinterpret_cast<const float *>(mapping->data + header.cells_offset);
     result.cells.places = reinterpret_cast<const std::uint64_t *>(mapping->data + places_offset);
     result.cells.next = reinterpret_cast<const float *>(mapping->data + next_offset);
+    result.cells.block_low = reinterpret_cast<const float *>(mapping->data + lows_offset);
+    result.cells.block_high = reinterpret_cast<const float *>(mapping->data + highs_offset);
+    result.cells.next_samples = reinterpret_cast<const float *>(mapping->data + samples_offset);
     result.cells.size = std::size_t(header.cells_count);
     // The places are not read here (most of the file): the aligned search checks each one it
     // uses against the maps, so that a damaged index can mislead it but never make it read

@@ -10,6 +10,9 @@ struct Owned {
     std::vector<float> values;
     std::vector<std::uint64_t> places;
     std::vector<float> next;
+    std::vector<float> block_low;
+    std::vector<float> block_high;
+    std::vector<float> next_samples;
 };
 
 } // namespace
@@ -45,6 +48,23 @@ SortedCells sort_cells(const QList<FeatureMap> &maps)
         return a.value < b.value || (a.value == b.value && a.place < b.place);
     });
     auto owned = std::make_shared<Owned>();
+    for (std::size_t first = 0; first < entries.size(); first += cell_block) {
+        const auto begin = entries.begin() + std::ptrdiff_t(first);
+        const auto end =
+            entries.begin() + std::ptrdiff_t(std::min(entries.size(), first + cell_block));
+        owned->block_low.push_back(begin->value);
+        owned->block_high.push_back((end - 1)->value);
+        // By the value right of each cell, not a number after every value.
+        std::sort(begin, end, [](const Entry &a, const Entry &b) {
+            const bool a_nan = std::isnan(a.next);
+            const bool b_nan = std::isnan(b.next);
+            if (a_nan != b_nan) {
+                return b_nan;
+            }
+            return (!a_nan && a.next < b.next) ||
+                   ((a_nan || a.next == b.next) && a.place < b.place);
+        });
+    }
     owned->values.reserve(entries.size());
     owned->places.reserve(entries.size());
     owned->next.reserve(entries.size());
@@ -53,10 +73,16 @@ SortedCells sort_cells(const QList<FeatureMap> &maps)
         owned->places.push_back(entry.place);
         owned->next.push_back(entry.next);
     }
+    for (std::size_t k = 0; k < entries.size(); k += cell_sample) {
+        owned->next_samples.push_back(entries[k].next);
+    }
     SortedCells cells;
     cells.values = owned->values.data();
     cells.places = owned->places.data();
     cells.next = owned->next.data();
+    cells.block_low = owned->block_low.data();
+    cells.block_high = owned->block_high.data();
+    cells.next_samples = owned->next_samples.data();
     cells.size = owned->values.size();
     cells.storage = std::move(owned);
     return cells;

@@ -1,7 +1,14 @@
 #pragma once
-// Every finite cell value of a list of maps, sorted by value (ties by place): the arrays
-// behind the aligned search's index. Built from maps, or read from a database's binary index,
-// where they stay in the file's memory mapping.
+// Every finite cell value of a list of maps, in blocks: the arrays behind the aligned search's
+// index. Built from maps, or read from a database's binary index, where they stay in the file's
+// memory mapping.
+//
+// The entries are sorted by value (ties by place) and cut into blocks of `cell_block`
+// consecutive entries; within a block they are sorted again by the value right of each cell
+// (not a number last, ties by place). So the entries near a value are a few blocks found from
+// the blocks' least and greatest values alone, and within a block, those whose right
+// neighbour is near another value are a range: a window's two cells are looked up together
+// without reading the entries of either one alone.
 
 #include "maps/feature_map.h"
 
@@ -10,6 +17,11 @@
 #include <cstdint>
 #include <memory>
 
+constexpr std::size_t cell_block = 4096;
+// Every this many entries, the value right of the entry is kept apart as well: a block's few
+// samples tell which stretch of it to search.
+constexpr std::size_t cell_sample = 64;
+
 struct SortedCells {
     std::shared_ptr<const void> storage; // keeps the arrays alive
     const float *values = nullptr;
@@ -17,7 +29,15 @@ struct SortedCells {
     // The value of the cell to the right of each entry's cell in its map (not a number in the
     // last column): a second cell of every window, checked without reading the map.
     const float *next = nullptr;
+    // The least and greatest value of each block.
+    const float *block_low = nullptr;
+    const float *block_high = nullptr;
+    // next[k * cell_sample] for every k.
+    const float *next_samples = nullptr;
     std::size_t size = 0;
+
+    std::size_t blocks() const { return (size + cell_block - 1) / cell_block; }
+    std::size_t samples() const { return (size + cell_sample - 1) / cell_sample; }
 };
 
 SortedCells sort_cells(const QList<FeatureMap> &maps);

@@ -91,13 +91,13 @@ public:
     // Rounds of a growing limit, starting at `first_limit`: in each, every window that scores
     // at most the limit is found, from the candidates whose anchor difference is at most the
     // limit. The first round that finds one has found the best.
-    // `by_anchor`: the phases whose anchor value is finite, in the order of those values, so
-    // that a round reads the index in one sweep. A phase whose anchor is not finite has every
-    // window cut off or not a number: it matters only when no score below 9999 exists.
+    // `anchored`: the phases whose anchor value is finite. A phase whose anchor is not finite
+    // has every window cut off or not a number: it matters only when no score below 9999
+    // exists.
     // After run: a lower bound of the windows left above the last round's limit.
     double least_rejected() const { return m_least_rejected; }
 
-    Leader run(std::vector<Phase> &phases, std::vector<Phase *> &by_anchor, double first_limit,
+    Leader run(std::vector<Phase> &phases, const std::vector<Phase *> &anchored, double first_limit,
                qint64 &candidates, int &full_scans)
     {
         m_candidates = &candidates;
@@ -105,7 +105,7 @@ public:
         for (double limit = first_limit;;) {
             m_limit = static_cast<float>(std::min(limit, double(m_bound)));
             m_least_rejected = std::numeric_limits<double>::infinity();
-            round(by_anchor);
+            round(anchored);
             if (m_leader.exists && m_leader.score <= m_limit) {
                 break; // every window scoring at most the limit was seen
             }
@@ -169,77 +169,52 @@ private:
         bool operator<(const Queued &other) const { return bound < other.bound; }
     };
 
-    void round(std::vector<Phase *> &by_anchor)
+    void round(const std::vector<Phase *> &anchored)
     {
         m_queue.clear();
-        // Crowded phases may have moved their anchors.
-        auto by_value = [](const Phase *a, const Phase *b) {
-            return a->anchor_value < b->anchor_value;
-        };
-        if (!std::is_sorted(by_anchor.begin(), by_anchor.end(), by_value)) {
-            std::sort(by_anchor.begin(), by_anchor.end(), by_value);
-        }
         const double tolerance = double(m_limit) * tolerance_slack;
-        std::size_t low = 0;
-        std::size_t high = 0;
-        const std::size_t size = m_index.size();
-        // From one anchor to the next in steps that double, then halve: the sweep costs the
-        // logarithm of the gaps, not the entries between anchors.
-        auto advance = [&](std::size_t from, auto before) {
-            std::size_t step = 1;
-            while (from + step < size && before(from + step)) {
-                from += step;
-                step *= 2;
-            }
-            for (; step > 0; step /= 2) {
-                if (from + step < size && before(from + step)) {
-                    from += step;
-                }
-            }
-            return from < size && before(from) ? from + 1 : from;
-        };
-        for (Phase *phase : by_anchor) {
-            const double v = phase->anchor_value;
-            low = advance(low,
-                          [&](std::size_t k) { return double(m_index.value(k)) < v - tolerance; });
-            high = std::max(high, low);
-            high = advance(
-                high, [&](std::size_t k) { return double(m_index.value(k)) <= v + tolerance; });
-            std::pair<std::size_t, std::size_t> entries(low, high);
-            if (high - low > crowded_anchor && !phase->other_anchors_tried) {
-                entries = other_anchor(*phase, tolerance, entries);
+        for (Phase *phase : anchored) {
+            CellIndex::Span span = m_index.span(double(phase->anchor_value) - tolerance,
+                                                double(phase->anchor_value) + tolerance);
+            std::size_t estimate = m_index.count_about(span);
+            if (estimate > crowded_anchor && !phase->other_anchors_tried) {
+                estimate = other_anchor(*phase, tolerance, estimate, span);
             }
             // The cell right of the anchor, where the index knows the values right of its
             // cells: a window scoring at most the limit differs by at most the limit on both
-            // cells together, which the index's own arrays tell without reading the maps.
-            // Entries enough to be taken by their window sums or a full scan are not paired up:
+            // cells together, and the index finds such entries without reading the others.
+            // Entries enough to be taken by their window sums or a full scan are not listed:
             // those pay for them already.
-            const std::size_t entry_count = entries.second - entries.first;
-            const bool paired =
-                entry_count <= std::max(many_candidates, phase->budget / 4) && with_next(*phase);
-            if (paired) {
-                pair_up(*phase, tolerance, entries);
+            const double right = right_of_anchor(*phase);
+            const std::size_t many = std::max(many_candidates, phase->budget / 4);
+            bool listed = false;
+            std::size_t count = estimate;
+            if (estimate <= many) {
+                m_entries.clear();
+                listed = m_index.entries_near(span, phase->anchor_value, right, tolerance,
+                                              m_entries, phase->budget);
+                count = listed ? m_entries.size() : phase->budget + 1;
             }
-            const std::size_t count = paired ? m_paired.size() : entry_count;
             // The window sums of every position cost about as much as checking a sixteenth of
             // the positions' candidates: worth making only for that many.
-            if (count > std::max(many_candidates, phase->budget / 4) &&
-                take_by_sums(*phase, count)) {
+            if (count > many && take_by_sums(*phase, count)) {
                 continue;
             }
             if (count > phase->budget) {
                 scan_in_full(*phase);
                 continue;
             }
-            *m_candidates += static_cast<qint64>(count);
-            if (paired) {
-                for (std::size_t k : m_paired) {
-                    take(*phase, k);
+            if (!listed) {
+                m_entries.clear();
+                if (!m_index.entries_near(span, phase->anchor_value, right, tolerance, m_entries,
+                                          phase->budget)) {
+                    scan_in_full(*phase);
+                    continue;
                 }
-            } else {
-                for (std::size_t k = entries.first; k < entries.second; ++k) {
-                    take(*phase, k);
-                }
+            }
+            *m_candidates += static_cast<qint64>(m_entries.size());
+            for (std::size_t k : m_entries) {
+                take(*phase, k);
             }
         }
         // The queued windows, lowest bound first: the best is likely among the first, and once
@@ -255,41 +230,24 @@ private:
         }
     }
 
-    // Whether the phase's anchor has a finite cell to its right, and the index the values right
-    // of its cells.
-    bool with_next(Phase &phase)
+    // The value right of the phase's anchor, when it is a finite cell and the index knows the
+    // values right of its cells; else not a number.
+    double right_of_anchor(Phase &phase)
     {
         const QPoint anchor = phase.layout->choices[phase.anchor];
-        if (!m_index.next_values() || anchor.x() + 1 >= phase.size.width()) {
-            return false;
+        if (!m_index.cells().next || anchor.x() + 1 >= phase.size.width()) {
+            return std::numeric_limits<double>::quiet_NaN();
         }
-        m_next_value = cell(phase, anchor.x() + 1, anchor.y());
-        return std::isfinite(m_next_value);
-    }
-
-    // The entries among `entries` whose cell and the cell right of it differ from the anchor and
-    // the cell right of it by at most the tolerance together.
-    void pair_up(const Phase &phase, double tolerance, std::pair<std::size_t, std::size_t> entries)
-    {
-        m_paired.clear();
-        const double v = phase.anchor_value;
-        const double next = m_next_value;
-        const float *values = m_index.cells().values;
-        const float *right = m_index.next_values();
-        for (std::size_t k = entries.first; k < entries.second; ++k) {
-            // Not a number right of a cell (the last column, or a cell not finite) fails.
-            if (std::fabs(double(values[k]) - v) + std::fabs(double(right[k]) - next) <=
-                tolerance) {
-                m_paired.push_back(k);
-            }
-        }
+        const float right = cell(phase, anchor.x() + 1, anchor.y());
+        return std::isfinite(right) ? double(right) : std::numeric_limits<double>::quiet_NaN();
     }
 
     // A crowded anchor: a few other cells of the phase, as anchors, may have fewer entries
     // within the tolerance. Their values cost a tile each, shared by all phases, which is why
-    // only crowded phases look. Returns the entries of the anchor kept.
-    std::pair<std::size_t, std::size_t> other_anchor(Phase &phase, double tolerance,
-                                                     std::pair<std::size_t, std::size_t> entries)
+    // only crowded phases look. Returns about how many entries the anchor kept has, and sets
+    // `span` to its blocks.
+    std::size_t other_anchor(Phase &phase, double tolerance, std::size_t estimate,
+                             CellIndex::Span &span)
     {
         phase.other_anchors_tried = true;
         const std::vector<QPoint> &choices = phase.layout->choices;
@@ -299,14 +257,17 @@ private:
             if (!std::isfinite(v)) {
                 continue;
             }
-            const auto other = m_index.range(double(v) - tolerance, double(v) + tolerance);
-            if (other.second - other.first < entries.second - entries.first) {
-                entries = other;
+            const CellIndex::Span other_span =
+                m_index.span(double(v) - tolerance, double(v) + tolerance);
+            const std::size_t other = m_index.count_about(other_span);
+            if (other < estimate) {
+                estimate = other;
+                span = other_span;
                 phase.anchor = k;
                 phase.anchor_value = v;
             }
         }
-        return entries;
+        return estimate;
     }
 
     // Takes the windows whose sum lies within the limit of the phase's sum, when they are fewer
@@ -484,8 +445,7 @@ private:
     int m_threads;
     Leader m_leader;
     std::vector<Queued> m_queue;
-    std::vector<std::size_t> m_paired; // the entries of the phase in hand that pass both cells
-    float m_next_value = 0;
+    std::vector<std::size_t> m_entries; // the index's entries of the phase in hand
     float m_drop_for = -1;
     double m_drop = 0;
     double m_least_rejected = 0;
@@ -570,7 +530,10 @@ std::vector<Phase> phases_of(CentreDescriptor &pattern, const CellIndex &index,
     const int down = std::min(first.size.height(), 4);
     for (int gy = 0; gy < down; ++gy) {
         for (int gx = 0; gx < across; ++gx) {
-            const QPoint cell((2 * gx + 1) * first.size.width() / (2 * across),
+            // Not in the last column when there are two: an anchor is looked up together with
+            // the cell right of it.
+            const QPoint cell(std::min((2 * gx + 1) * first.size.width() / (2 * across),
+                                       std::max(0, first.size.width() - 2)),
                               (2 * gy + 1) * first.size.height() / (2 * down));
             cells.push_back(
                 {0, cell, pattern.rough_phase_value(first.px, first.py, cell.x(), cell.y())});
@@ -603,13 +566,14 @@ std::vector<Phase> phases_of(CentreDescriptor &pattern, const CellIndex &index,
             // same tiles; then, moved inside, those it lacks.
             for (int moved = 0; moved < 2; ++moved) {
                 for (const Rarity &sample : cells) {
-                    const bool inside = sample.cell.x() < phase.size.width() &&
+                    const bool inside = sample.cell.x() < std::max(1, phase.size.width() - 1) &&
                                         sample.cell.y() < phase.size.height();
                     if (inside == (moved == 1)) {
                         continue;
                     }
-                    const QPoint cell(std::min(sample.cell.x(), phase.size.width() - 1),
-                                      std::min(sample.cell.y(), phase.size.height() - 1));
+                    const QPoint cell(
+                        std::min(sample.cell.x(), std::max(0, phase.size.width() - 2)),
+                        std::min(sample.cell.y(), phase.size.height() - 1));
                     if (std::find(layout.choices.begin(), layout.choices.end(), cell) ==
                         layout.choices.end()) {
                         layout.choices.push_back(cell);
@@ -690,7 +654,7 @@ struct AlignedSearcher::State {
     int threads;
     std::vector<Layout> layouts;
     std::vector<Phase> phases;
-    std::vector<Phase *> by_anchor;
+    std::vector<Phase *> anchored;
     double first_limit = 0;
     WindowScanner scanner;
 
@@ -737,7 +701,7 @@ AlignedSearcher::AlignedSearcher(CentreDescriptor &pattern, const QList<FeatureM
         std::max(ft1_rounding_residual * (samples > 0 ? sampled / samples * cells : 0), 1e-12);
     for (Phase &phase : m->phases) {
         if (std::isfinite(phase.anchor_value)) {
-            m->by_anchor.push_back(&phase);
+            m->anchored.push_back(&phase);
         }
     }
 }
@@ -764,7 +728,7 @@ AlignedSearch AlignedSearcher::best_within(float bound)
     set_budgets(m->phases, m->database, m->index.map_shapes(m->database), nullptr);
     PhaseSearch search(m->pattern, m->database, m->index, m->scanner, nullptr, bound, m->threads);
     const Leader leader =
-        search.run(m->phases, m->by_anchor, m->first_limit, result.candidates, result.full_scans);
+        search.run(m->phases, m->anchored, m->first_limit, result.candidates, result.full_scans);
     result.least_rejected = search.least_rejected();
     const int step = m->pattern.step();
     if (leader.exists) {
@@ -846,7 +810,7 @@ std::optional<AlignedWindow> AlignedSearcher::runner_up(const AlignedWindow &bes
     qint64 candidates = 0;
     int full_scans = 0;
     const Leader second =
-        search.run(m->phases, m->by_anchor, std::max(m->first_limit, double(best.window.score)),
+        search.run(m->phases, m->anchored, std::max(m->first_limit, double(best.window.score)),
                    candidates, full_scans);
     if (second.exists && double(second.score) <= reach) {
         return window_of(second, m->database, m->pattern.step());

@@ -12,12 +12,14 @@
 //
 // Exact and fast: a window that scores S has |d| <= S at every cell, so with the pattern's
 // anchor cell of value v, every window scoring at most S has its anchor over a database cell
-// within [v - S, v + S]. Such cells come from the sorted cell index (CellIndex) within a
-// tolerance that grows, round by round over all phases, until it covers the best score so
-// far; each candidate window is checked on a few rare cells, then scored in the literal order
-// with early abandon. A phase whose candidates grow too many is scanned in full, seeded with
-// the best score so far. Windows cut off (9999) or scoring not a number never win while a
-// score below 9999 exists; when none does, every phase is scanned in full.
+// within [v - S, v + S], and its anchor and the cell right of it differ by at most S together.
+// Such cells come from the cell index (CellIndex), which finds them in a few of its blocks
+// whatever the size of the database, within a tolerance that grows, round by round over all
+// phases, until it covers the best score so far; each candidate window is checked on a few rare
+// cells, then scored in the literal order with early abandon. A phase whose candidates grow too
+// many is scanned in full, seeded with the best score so far. Windows cut off (9999) or scoring not
+// a number never win while a score below 9999 exists; when none does, every phase is scanned in
+// full.
 
 #include "maps/centre_descriptor.h"
 #include "maps/feature_map.h"

@@ -12,73 +12,174 @@ CellIndex::CellIndex(const QList<FeatureMap> &database)
 CellIndex::CellIndex(SortedCells cells)
     : m_cells(std::move(cells))
 {
-    make_grid();
-}
-
-void CellIndex::make_grid()
-{
-    // The grid covers all but the outermost twentieth of a percent on each side; small indexes
-    // are searched.
-    const float *values = m_cells.values;
-    const std::size_t n = m_cells.size;
-    if (n < 4096 || n > std::numeric_limits<std::uint32_t>::max()) {
-        return;
-    }
-    m_grid_low = values[n / 2000];
-    m_grid_high = values[n - 1 - n / 2000];
-    if (!(m_grid_high > m_grid_low)) {
-        return;
-    }
-    constexpr std::size_t grid = 1 << 16;
-    m_grid_ranks.resize(grid + 1);
-    const float *position = values;
-    for (std::size_t g = 0; g <= grid; ++g) {
-        const double v = m_grid_low + (m_grid_high - m_grid_low) * double(g) / grid;
-        position = std::lower_bound(position, values + n, v, [](float entry, double bound) {
-            return double(entry) < bound;
-        });
-        m_grid_ranks[g] = static_cast<std::uint32_t>(position - values);
+    for (std::size_t b = 0; b < m_cells.blocks(); b += block_sample) {
+        m_high_samples.push_back(m_cells.block_high[b]);
     }
 }
 
-double CellIndex::rank_about(double value) const
-{
-    if (m_grid_ranks.empty() || !(value >= m_grid_low && value <= m_grid_high)) {
-        return double(range(-std::numeric_limits<double>::infinity(), value).second);
-    }
-    const double at =
-        (value - m_grid_low) / (m_grid_high - m_grid_low) * double(m_grid_ranks.size() - 1);
-    const std::size_t g = std::min(static_cast<std::size_t>(at), m_grid_ranks.size() - 2);
-    const double share = at - double(g);
-    return m_grid_ranks[g] + share * (double(m_grid_ranks[g + 1]) - m_grid_ranks[g]);
-}
+namespace {
 
-std::size_t CellIndex::count_about(double low, double high) const
+// The first of array[0, count) that fails `before`, which holds for those before it: a binary
+// search whose steps do not branch on the comparisons.
+template <class Before>
+std::size_t partition_of(const float *array, std::size_t count, Before before)
 {
-    if (!(low <= high)) {
+    if (count == 0) {
         return 0;
     }
-    const double count = rank_about(high) - rank_about(low);
-    return count > 0 ? static_cast<std::size_t>(count + 0.5) : 0;
+    const float *base = array;
+    while (count > 1) {
+        const std::size_t half = count / 2;
+        base = before(base[half]) ? base + half : base;
+        count -= half;
+    }
+    return std::size_t(base - array) + (before(*base) ? 1 : 0);
 }
 
-std::pair<std::size_t, std::size_t> CellIndex::range(double low, double high) const
+// The first of array[first, last) that fails `before` (which holds for those before it), where
+// samples[k] is array[k * step]: the samples narrow the search to one stretch between two.
+template <class Before>
+std::size_t first_failing(const float *array, const float *samples, std::size_t step,
+                          std::size_t first, std::size_t last, Before before)
 {
-    if (!(low <= high)) {
-        return {0, 0};
+    if (samples) {
+        const std::size_t s0 = (first + step - 1) / step;
+        const std::size_t s1 = std::max(s0, (last + step - 1) / step);
+        const std::size_t j = s0 + partition_of(samples + s0, s1 - s0, before);
+        if (j > s0) {
+            first = std::max(first, std::min(last, (j - 1) * step));
+        }
+        if (j < s1) {
+            last = std::max(first, std::min(last, j * step));
+        }
     }
-    const float *begin = m_cells.values;
-    const float *end = begin + m_cells.size;
-    const float *first =
-        std::lower_bound(begin, end, low, [](float v, double bound) { return double(v) < bound; });
-    const float *last =
-        std::upper_bound(first, end, high, [](double bound, float v) { return bound < double(v); });
-    return {static_cast<std::size_t>(first - begin), static_cast<std::size_t>(last - begin)};
+    return first + partition_of(array + first, last - first, before);
+}
+
+// The same, for a first failing one that is likely near `first`: steps that double, then a
+// search of the last step.
+template <class Before>
+std::size_t first_failing_near(const float *array, std::size_t first, std::size_t last,
+                               Before before)
+{
+    if (first >= last || !before(array[first])) {
+        return first;
+    }
+    std::size_t holds = first;
+    std::size_t step = 1;
+    while (holds + step < last && before(array[holds + step])) {
+        holds += step;
+        step *= 2;
+    }
+    const std::size_t to = std::min(last, holds + step);
+    return holds + 1 + partition_of(array + holds + 1, to - (holds + 1), before);
+}
+
+} // namespace
+
+CellIndex::Span CellIndex::span(double low, double high) const
+{
+    Span span;
+    span.low = low;
+    span.high = high;
+    const float *lows = m_cells.block_low;
+    const std::size_t blocks = m_cells.blocks();
+    if (!(low <= high) || blocks == 0) {
+        return span;
+    }
+    span.first = first_failing(m_cells.block_high, m_high_samples.data(), block_sample, 0, blocks,
+                               [&](float v) { return double(v) < low; });
+    // The last block is seldom far: steps that double, then halve.
+    auto within = [&](std::size_t b) { return double(lows[b]) <= high; };
+    std::size_t last = span.first;
+    std::size_t step = 1;
+    while (last + step < blocks && within(last + step)) {
+        last += step;
+        step *= 2;
+    }
+    for (; step > 0; step /= 2) {
+        if (last + step < blocks && within(last + step)) {
+            last += step;
+        }
+    }
+    span.last = last < blocks && within(last) ? last + 1 : last;
+    return span;
+}
+
+bool CellIndex::entries_near(const Span &span, double centre, double right, double tolerance,
+                             std::vector<std::size_t> &entries, std::size_t most) const
+{
+    const float *values = m_cells.values;
+    const float *next = m_cells.next;
+    const bool paired = next && !std::isnan(right);
+    const std::size_t before = entries.size();
+    for (std::size_t b = span.first; b < span.last; ++b) {
+        const std::size_t first = b * cell_block;
+        const std::size_t last = std::min(m_cells.size, first + cell_block);
+        if (paired) {
+            // Within a block the entries are in the order of their right neighbours.
+            const float *samples = m_cells.next_samples;
+            const std::size_t begin =
+                first_failing(next, samples, cell_sample, first, last,
+                              [&](float r) { return double(r) < right - tolerance; });
+            // Few entries lie between: the end is looked for from the beginning.
+            const std::size_t end = first_failing_near(
+                next, begin, last, [&](float r) { return double(r) <= right + tolerance; });
+            for (std::size_t k = begin; k < end; ++k) {
+                if (std::fabs(double(values[k]) - centre) + std::fabs(double(next[k]) - right) <=
+                    tolerance) {
+                    entries.push_back(k);
+                }
+            }
+        } else {
+            for (std::size_t k = first; k < last; ++k) {
+                const double v = values[k];
+                if (v >= span.low && v <= span.high) {
+                    entries.push_back(k);
+                }
+            }
+        }
+        if (entries.size() - before > most) {
+            return false;
+        }
+    }
+    return true;
+}
+
+std::size_t CellIndex::count_about(const Span &span) const
+{
+    // The blocks within, less the shares of the end blocks outside [low, high], as though a
+    // block's values were spread evenly between its least and greatest.
+    const float *lows = m_cells.block_low;
+    const float *highs = m_cells.block_high;
+    if (span.first >= span.last) {
+        return 0;
+    }
+    auto entries_of = [&](std::size_t b) {
+        return double(std::min(m_cells.size, (b + 1) * cell_block) - b * cell_block);
+    };
+    auto share_inside = [&](std::size_t b) {
+        const double low = lows[b];
+        const double high = highs[b];
+        if (!(high > low)) {
+            return 1.0;
+        }
+        const double inside = std::min(high, span.high) - std::max(low, span.low);
+        return std::clamp(inside / (high - low), 0.0, 1.0);
+    };
+    double count = double(span.last - span.first) * double(cell_block);
+    count -= double(cell_block) - entries_of(span.last - 1);
+    count -= entries_of(span.first) * (1 - share_inside(span.first));
+    if (span.last - 1 != span.first) {
+        count -= entries_of(span.last - 1) * (1 - share_inside(span.last - 1));
+    }
+    return count > 0 ? static_cast<std::size_t>(count + 0.5) : 0;
 }
 
 float CellIndex::median() const
 {
-    return m_cells.size == 0 ? 0.0f : m_cells.values[m_cells.size / 2];
+    const std::size_t blocks = m_cells.blocks();
+    return blocks == 0 ? 0.0f : m_cells.block_low[blocks / 2];
 }
 
 const CellIndex::MapShapes &CellIndex::map_shapes(const QList<FeatureMap> &database) const

@@ -31,25 +31,42 @@ public:
     const SortedCells &cells() const { return m_cells; }
     int map(std::size_t k) const { return static_cast<int>(m_cells.places[k] >> 32); }
     int cell(std::size_t k) const { return static_cast<int>(m_cells.places[k] & 0xffffffffu); }
-    // The value right of entry k's cell in its map (not a number in the last column), when
-    // the index knows them (null otherwise).
-    const float *next_values() const { return m_cells.next; }
 
-    // The entries whose value v satisfies low <= v <= high: [first, last).
-    std::pair<std::size_t, std::size_t> range(double low, double high) const;
+    // The blocks whose values may lie within [low, high]: where entries near a value are.
+    struct Span {
+        double low = 0;
+        double high = 0;
+        std::size_t first = 0; // blocks [first, last)
+        std::size_t last = 0;
+    };
+    Span span(double low, double high) const;
 
-    // About how many entries lie in [low, high], in O(1): from a table of ranks on a grid of
-    // values over the bulk of the index (the tails are searched). For choosing where to look,
-    // not for deciding anything exactly.
-    std::size_t count_about(double low, double high) const;
+    // Appends to `entries` the entries of `span` whose value v lies within `tolerance` of
+    // `centre` (the span's low and high are centre -/+ tolerance) and, when `right` is a number,
+    // whose cell's right neighbour r has |v - centre| + |r - right| within it too; a cell in the
+    // last column or with a neighbour not finite passes no such test. Stops once more than
+    // `most` were appended: false then.
+    bool entries_near(const Span &span, double centre, double right, double tolerance,
+                      std::vector<std::size_t> &entries, std::size_t most) const;
+    bool entries_near(double centre, double right, double tolerance,
+                      std::vector<std::size_t> &entries, std::size_t most) const
+    {
+        return entries_near(span(centre - tolerance, centre + tolerance), centre, right, tolerance,
+                            entries, most);
+    }
 
-    // The middle value, 0 for an empty index.
+    // About how many entries lie in [low, high], from the blocks' least and greatest values
+    // alone. For choosing where to look, not for deciding anything exactly.
+    std::size_t count_about(const Span &span) const;
+    std::size_t count_about(double low, double high) const { return count_about(span(low, high)); }
+
+    // The middle value, about; 0 for an empty index.
     float median() const;
 
     std::size_t memory_bytes() const
     {
         return m_cells.size * (2 * sizeof(float) + sizeof(std::uint64_t)) +
-               m_grid_ranks.size() * sizeof(std::uint32_t);
+               (m_cells.blocks() * 2 + m_cells.samples()) * sizeof(float);
     }
 
     // The sizes of the database's maps and the maps of each name: what a search asks of every
@@ -66,12 +83,9 @@ private:
         std::once_flag once;
         MapShapes shapes;
     };
-    void make_grid();
-    double rank_about(double value) const;
+    static constexpr std::size_t block_sample = 64;
 
     SortedCells m_cells;
-    double m_grid_low = 0;
-    double m_grid_high = 0;
-    std::vector<std::uint32_t> m_grid_ranks; // rank of grid value low + g (high - low) / G
+    std::vector<float> m_high_samples; // the greatest value of every block_sample-th block
     std::shared_ptr<ShapesOnce> m_shapes = std::make_shared<ShapesOnce>();
 };

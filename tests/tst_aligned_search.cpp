@@ -10,6 +10,7 @@
 #include <QtTest>
 
 #include <limits>
+#include <set>
 
 namespace {
 
@@ -109,18 +110,30 @@ class TestAlignedSearch : public QObject
     Q_OBJECT
 
 private slots:
+    void random_databases_give_the_exhaustive_pick_data()
+    {
+        QTest::addColumn<int>("most_maps");
+        QTest::addColumn<int>("round_count");
+        // A few maps: the index is one block. Many: its entries span blocks, and equal values
+        // (the kinds that tie) straddle their bounds.
+        QTest::newRow("few maps") << 6 << rounds;
+        QTest::newRow("many maps") << 90 << rounds / 8;
+    }
+
     void random_databases_give_the_exhaustive_pick()
     {
-        std::mt19937 rng(2718);
+        QFETCH(int, most_maps);
+        QFETCH(int, round_count);
+        std::mt19937 rng(2718 + most_maps);
         std::uniform_int_distribution<int> radius_of(1, 4); // radius 1: every cell not a number
         std::uniform_int_distribution<int> divisor_of(1, 2);
         std::uniform_int_distribution<int> kind_of(0, 5);
-        std::uniform_int_distribution<int> count_of(1, 6);
+        std::uniform_int_distribution<int> count_of(1, most_maps);
         std::uniform_int_distribution<int> name_of(0, 3);
         int exact_crops = 0;
         qint64 candidates = 0;
         int full_scans = 0;
-        for (int round = 0; round < rounds; ++round) {
+        for (int round = 0; round < round_count; ++round) {
             const WindowSettings settings{radius_of(rng), divisor_of(rng)};
             const int a = settings.radius;
             std::uniform_int_distribution<int> image_side(2 * a + 8, 2 * a + 40);
@@ -197,9 +210,113 @@ private slots:
                                 ", expected " + describe(second)));
         }
         // Both ways of finding windows were taken, and many patterns had an exact match.
-        QVERIFY2(exact_crops > rounds / 10, qPrintable(QString::number(exact_crops)));
-        QVERIFY(candidates > rounds);
-        QVERIFY2(full_scans > rounds / 20, qPrintable(QString::number(full_scans)));
+        QVERIFY2(exact_crops > round_count / 10, qPrintable(QString::number(exact_crops)));
+        QVERIFY(candidates > round_count);
+        QVERIFY2(full_scans > round_count / 20, qPrintable(QString::number(full_scans)));
+    }
+
+    // The index's entries near a value (and a right neighbour) against every entry read one by
+    // one, on indexes of one to several blocks. Values on a grid of 1/64 make every difference
+    // exact, so the two must agree entry for entry; values drawn at random are checked within
+    // a hair of the tolerance.
+    void index_entries_near_a_value_are_those_within_the_tolerance()
+    {
+        std::mt19937 rng(1618);
+        for (int round = 0; round < 60; ++round) {
+            const bool on_grid = round % 2 == 0;
+            std::uniform_int_distribution<int> side(1, 40);
+            std::uniform_int_distribution<int> maps_of(1, 30);
+            std::uniform_int_distribution<int> roll(0, 999);
+            std::uniform_int_distribution<int> level(-40, 40);
+            QList<FeatureMap> maps;
+            const int count = maps_of(rng);
+            for (int m = 0; m < count; ++m) {
+                FeatureMap map = FeatureMap::allocate(side(rng), side(rng), "m");
+                for (qint64 k = 0; k < map.cell_count(); ++k) {
+                    const int r = roll(rng);
+                    map.values[k] = r < 20    ? nan_value
+                                    : r < 30  ? (r % 2 ? inf_value : -inf_value)
+                                    : r < 400 ? float(r % 3) // ties over many blocks
+                                    : on_grid ? float(level(rng)) / 64
+                                              : std::uniform_real_distribution<float>(-1, 1)(rng);
+                }
+                maps.append(map);
+            }
+            const CellIndex index(maps);
+            const SortedCells &cells = index.cells();
+            // The layout: every finite cell once; blocks ordered by value, each block by the
+            // value right of its cells, not a number last.
+            qint64 finite = 0;
+            for (const FeatureMap &map : maps) {
+                for (qint64 k = 0; k < map.cell_count(); ++k) {
+                    finite += std::isfinite(map.values[k]) ? 1 : 0;
+                }
+            }
+            QCOMPARE(qint64(index.size()), finite);
+            std::set<std::uint64_t> places(cells.places, cells.places + cells.size);
+            QCOMPARE(places.size(), cells.size);
+            for (std::size_t b = 0; b < cells.blocks(); ++b) {
+                const std::size_t first = b * cell_block;
+                const std::size_t last = std::min(cells.size, first + cell_block);
+                for (std::size_t k = first; k < last; ++k) {
+                    QVERIFY(cells.values[k] >= cells.block_low[b] &&
+                            cells.values[k] <= cells.block_high[b]);
+                    QVERIFY(k + 1 == last || !(cells.next[k + 1] < cells.next[k]));
+                    QVERIFY(k + 1 == last || !std::isnan(cells.next[k]) ||
+                            std::isnan(cells.next[k + 1]));
+                    const FeatureMap &map = maps[index.map(k)];
+                    const int at = index.cell(k);
+                    QVERIFY(same_bits(map.values[at], cells.values[k]));
+                    const float right = (at + 1) % map.width == 0 ? nan_value : map.values[at + 1];
+                    QVERIFY(same_bits(right, cells.next[k]) ||
+                            (std::isnan(right) && std::isnan(cells.next[k])));
+                }
+                QVERIFY(b == 0 || cells.block_high[b - 1] <= cells.block_low[b]);
+            }
+            for (std::size_t k = 0; k < cells.samples(); ++k) {
+                QVERIFY(same_bits(cells.next_samples[k], cells.next[k * cell_sample]));
+            }
+            for (int query = 0; query < 40; ++query) {
+                const double centre =
+                    query % 5 == 0 ? double(roll(rng) % 3) : double(level(rng)) / 64;
+                const double right = query % 4 == 0   ? std::numeric_limits<double>::quiet_NaN()
+                                     : query % 5 == 1 ? double(roll(rng) % 3)
+                                                      : double(level(rng)) / 64;
+                const double tolerance = double(roll(rng) % 9) / 64;
+                std::vector<std::size_t> found;
+                QVERIFY(index.entries_near(centre, right, tolerance, found, cells.size));
+                std::sort(found.begin(), found.end());
+                QVERIFY(std::adjacent_find(found.begin(), found.end()) == found.end());
+                const QString where = QString("round %1 query %2: centre %3 right %4 within %5")
+                                          .arg(round)
+                                          .arg(query)
+                                          .arg(centre)
+                                          .arg(right)
+                                          .arg(tolerance);
+                // Within the tolerance scaled by `by`.
+                auto near = [&](std::size_t k, double by) {
+                    const double apart =
+                        std::fabs(double(cells.values[k]) - centre) +
+                        (std::isnan(right) ? 0 : std::fabs(double(cells.next[k]) - right));
+                    return apart <= tolerance * by;
+                };
+                for (std::size_t k = 0; k < cells.size; ++k) {
+                    const bool listed = std::binary_search(found.begin(), found.end(), k);
+                    if (on_grid) {
+                        QVERIFY2(listed == near(k, 1), qPrintable(where));
+                    } else {
+                        QVERIFY2(!near(k, 1 - 1e-9) || listed, qPrintable(where));
+                        QVERIFY2(!listed || near(k, 1 + 1e-9), qPrintable(where));
+                    }
+                }
+                // Stopped early once more than asked for were found.
+                if (found.size() > 1) {
+                    std::vector<std::size_t> some;
+                    QVERIFY(!index.entries_near(centre, right, tolerance, some, found.size() - 1));
+                    QVERIFY(some.size() >= found.size());
+                }
+            }
+        }
     }
 };
 

@@ -2,6 +2,8 @@
 // stale, cut short or damaged, it is not used, the reader says why, and the text is read.
 
 #include "ft1/ft1_index.h"
+#include "maps/centre_descriptor.h"
+#include "search/aligned_search.h"
 #include "search/cell_index.h"
 #include "test_support.h"
 
@@ -23,7 +25,8 @@ QByteArray database_text()
                       "bad;1;1;q;2;\n";
     std::mt19937 rng(5);
     std::uniform_real_distribution<float> value(-4, 4);
-    for (int r = 0; r < 30; ++r) {
+    // Enough records for the sorted cells to fill more than one block.
+    for (int r = 0; r < 120; ++r) {
         text += QString("img%1;60;50;7;6;\n").arg(r).toUtf8();
         for (int y = 0; y < 6; ++y) {
             for (int x = 0; x < 7; ++x) {
@@ -110,6 +113,17 @@ private slots:
             QVERIFY(same_bits(loaded.value(k), sorted.value(k)));
             QCOMPARE(loaded.map(k), sorted.map(k));
             QCOMPARE(loaded.cell(k), sorted.cell(k));
+            QVERIFY(same_bits(loaded.cells().next[k], sorted.cells().next[k]));
+        }
+        const SortedCells &a = loaded.cells();
+        const SortedCells &b = sorted.cells();
+        QCOMPARE(a.blocks(), b.blocks());
+        for (std::size_t k = 0; k < a.blocks(); ++k) {
+            QVERIFY(same_bits(a.block_low[k], b.block_low[k]));
+            QVERIFY(same_bits(a.block_high[k], b.block_high[k]));
+        }
+        for (std::size_t k = 0; k < a.samples(); ++k) {
+            QVERIFY(same_bits(a.next_samples[k], b.next_samples[k]));
         }
         // The maps live in the index's mapping; they outlive the contents they came in.
         QList<FeatureMap> kept = read("db.ft1", true).maps;
@@ -152,7 +166,7 @@ private slots:
         QTest::newRow("not an index") << "magic"
                                       << "not an index";
         QTest::newRow("another format version") << "version"
-                                                << "an index of format 7, not 3";
+                                                << "an index of format 7, not 4";
         QTest::newRow("a section beyond the file") << "offset"
                                                    << "sections outside the file";
         QTest::newRow("longer than it says") << "extend"
@@ -207,6 +221,47 @@ private slots:
         compare(loaded, text);
         QCOMPARE(loaded.index_note, "db.ft1.idx: " + why + "; the index is not used");
         QVERIFY2(console.text().startsWith(loaded.index_note + "\n"), qPrintable(console.text()));
+    }
+
+    // A load trusts the bytes of the maps and the sorted cells (a full check is `info`'s): when
+    // they are damaged, the aligned search may be misled but reads nothing outside the file's
+    // arrays and the maps, and picks a window inside its map.
+    void damaged_sorted_cells_keep_the_aligned_search_inside()
+    {
+        ScopedWorkdir dir;
+        QVERIFY(write_file("db.ft1", database_text()));
+        QString error;
+        QVERIFY(write_ft1_index("db.ft1", &error));
+        const QByteArray intact = file_bytes("db.ft1.idx");
+        std::mt19937 rng(77);
+        const WindowSettings settings{2, 1};
+        const FeatureMap pattern = random_grey_map(rng, 9, 8, "p");
+        for (int round = 0; round < 24; ++round) {
+            QByteArray bytes = intact;
+            // The sorted cells fill the last part of the file; some rounds fill it with one
+            // repeated byte (all not a number, all equal), others with noise.
+            std::uniform_int_distribution<int> byte(0, 255);
+            const int from = bytes.size() / 2;
+            const char fill = char(byte(rng));
+            for (int k = from; k < bytes.size(); ++k) {
+                if (round % 3 == 0 || byte(rng) < 64) {
+                    bytes[k] = round % 3 == 0 ? fill : char(byte(rng));
+                }
+            }
+            QVERIFY(write_file("db.ft1.idx", bytes));
+            const Ft1Contents loaded = read("db.ft1", true);
+            QVERIFY(loaded.from_index);
+            const CellIndex index(loaded.cells);
+            CentreDescriptor centres(pattern, settings);
+            const AlignedSearch found = aligned_search(centres, loaded.maps, index);
+            QVERIFY(found.any_cells);
+            if (found.best) {
+                const FeatureMap &map = loaded.maps[found.best->window.map];
+                QVERIFY(found.best->window.x >= 0 && found.best->window.y >= 0);
+                QVERIFY(found.best->window.x + found.map_size.width() <= map.width);
+                QVERIFY(found.best->window.y + found.map_size.height() <= map.height);
+            }
+        }
     }
 };
 

@@ -64,7 +64,7 @@ struct Phase {
 };
 
 // Entries within the tolerance of an anchor worth trying other anchors for.
-constexpr std::size_t crowded_anchor = 128;
+constexpr std::size_t crowded_anchor = 4096;
 
 // Candidates worth reading the window sums for rather than taking them from the cells.
 constexpr std::size_t many_candidates = 256;

@@ -5,9 +5,9 @@
 //
 // The entries are sorted by value (ties by place) and cut into blocks of `cell_block`
 // consecutive entries; within a block they are sorted again by the value right of each cell
-// (not a number last, ties by place). So the entries near a value are a few blocks found from
-// the blocks' least and greatest values alone, and within a block, those whose right
-// neighbour is near another value are a range: a window's two cells are looked up together
+// (not a number last; equal ones by value, then place). So the entries near a value are a few
+// blocks found from the blocks' least and greatest values alone, and within a block, those whose
+// right neighbour is near another value are a range: a window's two cells are looked up together
 // without reading the entries of either one alone.
 
 #include "maps/feature_map.h"

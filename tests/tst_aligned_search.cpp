@@ -276,6 +276,42 @@ private slots:
             for (std::size_t k = 0; k < cells.samples(); ++k) {
                 QVERIFY(same_bits(cells.next_samples[k], cells.next[k * cell_sample]));
             }
+            // Against a plain sort: every block holds the entries that sorting all by (value,
+            // place) puts there, in the order (right value, not a number last; value; place).
+            struct Plain {
+                float value;
+                float next;
+                std::uint64_t place;
+            };
+            std::vector<Plain> plain;
+            for (std::size_t k = 0; k < cells.size; ++k) {
+                plain.push_back({cells.values[k], cells.next[k], cells.places[k]});
+            }
+            auto by_value = [](const Plain &a, const Plain &b) {
+                return a.value < b.value || (a.value == b.value && a.place < b.place);
+            };
+            auto in_block = [](const Plain &a, const Plain &b) {
+                if (std::isnan(a.next) || std::isnan(b.next)) {
+                    return !std::isnan(a.next) && std::isnan(b.next) ? true
+                           : std::isnan(a.next) && !std::isnan(b.next)
+                               ? false
+                               : a.value < b.value || (a.value == b.value && a.place < b.place);
+                }
+                return a.next < b.next ||
+                       (a.next == b.next &&
+                        (a.value < b.value || (a.value == b.value && a.place < b.place)));
+            };
+            std::vector<Plain> expected = plain;
+            std::sort(expected.begin(), expected.end(), by_value);
+            for (std::size_t first = 0; first < expected.size(); first += cell_block) {
+                const auto begin = expected.begin() + std::ptrdiff_t(first);
+                const auto end = expected.begin() +
+                                 std::ptrdiff_t(std::min(expected.size(), first + cell_block));
+                std::sort(begin, end, in_block);
+            }
+            for (std::size_t k = 0; k < plain.size(); ++k) {
+                QCOMPARE(plain[k].place, expected[k].place);
+            }
             for (int query = 0; query < 40; ++query) {
                 const double centre =
                     query % 5 == 0 ? double(roll(rng) % 3) : double(level(rng)) / 64;

@@ -77,6 +77,14 @@ std::size_t first_failing_near(const float *array, std::size_t first, std::size_
 
 } // namespace
 
+CellIndex CellIndex::slice_from(int first) const
+{
+    CellIndex slice = *this;
+    slice.m_first_map = m_first_map + first;
+    slice.m_shapes = std::make_shared<ShapesOnce>(); // the slice's maps, made when asked for
+    return slice;
+}
+
 CellIndex::Span CellIndex::span(double low, double high) const
 {
     Span span;

@@ -26,10 +26,18 @@ public:
     // From cells sorted already (a database's binary index), which must be those of the maps.
     explicit CellIndex(SortedCells cells);
 
+    // The same cells seen from a slice of the database, the maps from `first` on numbered from
+    // 0: entries of maps before the slice read as maps below 0, those after as maps beyond its
+    // end, which a search of the slice passes over. Nothing is copied.
+    CellIndex slice_from(int first) const;
+
     std::size_t size() const { return m_cells.size; }
     float value(std::size_t k) const { return m_cells.values[k]; }
     const SortedCells &cells() const { return m_cells; }
-    int map(std::size_t k) const { return static_cast<int>(m_cells.places[k] >> 32); }
+    int map(std::size_t k) const
+    {
+        return static_cast<int>(std::int64_t(m_cells.places[k] >> 32) - m_first_map);
+    }
     int cell(std::size_t k) const { return static_cast<int>(m_cells.places[k] & 0xffffffffu); }
 
     // The blocks whose values may lie within [low, high]: where entries near a value are.
@@ -86,6 +94,7 @@ private:
     static constexpr std::size_t block_sample = 64;
 
     SortedCells m_cells;
+    int m_first_map = 0;
     std::vector<float> m_high_samples; // the greatest value of every block_sample-th block
     std::shared_ptr<ShapesOnce> m_shapes = std::make_shared<ShapesOnce>();
 };

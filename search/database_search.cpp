@@ -320,9 +320,12 @@ SearchOutcome search_patterns(const WindowSettings &settings, const QList<Featur
     const int first = slice_range.first;
     const QList<FeatureMap> slice =
         shard ? database.mid(first, slice_range.second - first) : database;
-    // The literal search needs no index: an empty one stands in.
+    // The literal search needs no index: an empty one stands in. A slice sees the database's
+    // index from its first map, or sorts its own cells when there is none.
     CellIndex own_index;
-    if (aligned && (!options.index || shard)) {
+    if (aligned && shard) {
+        own_index = options.index ? options.index->slice_from(first) : CellIndex(slice);
+    } else if (aligned && !options.index) {
         own_index = CellIndex(slice);
     }
     const CellIndex &index = options.index && !shard ? *options.index : own_index;

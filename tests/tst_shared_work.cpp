@@ -4,6 +4,7 @@
 
 #include "ft1/database_builder.h"
 #include "maps/descriptor.h"
+#include "search/cell_index.h"
 #include "search/database_search.h"
 #include "search/shard_picks.h"
 #include "support/shard.h"
@@ -220,16 +221,20 @@ private slots:
     {
         QTest::addColumn<bool>("aligned");
         QTest::addColumn<bool>("runner_up");
-        QTest::newRow("literal") << false << true;
-        QTest::newRow("literal without runner-ups") << false << false;
-        QTest::newRow("aligned") << true << true;
-        QTest::newRow("aligned without runner-ups") << true << false;
+        QTest::addColumn<bool>("with_index");
+        QTest::newRow("literal") << false << true << false;
+        QTest::newRow("literal without runner-ups") << false << false << false;
+        QTest::newRow("aligned") << true << true << false;
+        QTest::newRow("aligned without runner-ups") << true << false << false;
+        // The database's index, which each slice sees from its first map.
+        QTest::newRow("aligned, the database's index") << true << true << true;
     }
 
     void slices_reduce_to_the_single_process_picks()
     {
         QFETCH(bool, aligned);
         QFETCH(bool, runner_up);
+        QFETCH(bool, with_index);
         std::mt19937 rng(aligned ? 31 : 17);
         int found = 0;
         int runner_ups = 0;
@@ -240,6 +245,8 @@ private slots:
             options.runner_up = runner_up;
             options.threads = 1 + round % 2;
             options.clock = [] { return 0u; };
+            const CellIndex index = with_index ? CellIndex(c.database) : CellIndex();
+            options.index = with_index ? &index : nullptr;
             const SearchOutcome alone =
                 search_patterns(c.settings, c.patterns, c.database, options);
             QCOMPARE(alone.status, SearchStatus::searched);

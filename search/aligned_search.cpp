@@ -63,8 +63,9 @@ struct Phase {
     double total_slack = 0;   // its rounding
 };
 
-// Entries within the tolerance of an anchor worth trying other anchors for.
-constexpr std::size_t crowded_anchor = 4096;
+// Entries within the tolerance of an anchor worth trying other anchors for: more than a block
+// of the index, where a lookup starts to cost more than a few cache lines.
+constexpr std::size_t crowded_anchor = cell_block;
 
 // Candidates worth reading the window sums for rather than taking them from the cells.
 constexpr std::size_t many_candidates = 256;

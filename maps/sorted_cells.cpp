@@ -45,7 +45,7 @@ void radix_sort(Entry *entries, Entry *spare, std::size_t count, Key key)
     constexpr int digits = (32 + bits - 1) / bits;
     constexpr std::uint32_t mask = (1u << bits) - 1;
     // The counts of every digit of the keys, in one reading.
-    std::vector<std::array<std::size_t, (1u << bits) + 1>> starts(digits);
+    std::array<std::array<std::size_t, (1u << bits) + 1>, digits> starts{};
     for (std::size_t k = 0; k < count; ++k) {
         const std::uint32_t code = key(entries[k]);
         for (int digit = 0; digit < digits; ++digit) {

@@ -187,13 +187,17 @@ private:
             // Entries enough to be taken by their window sums or a full scan are not listed:
             // those pay for them already.
             const double right = right_of_anchor(*phase);
+            // The entries, when no more than the phase's budget.
+            auto list = [&] {
+                m_entries.clear();
+                return m_index.entries_near(span, phase->anchor_value, right, tolerance, m_entries,
+                                            phase->budget);
+            };
             const std::size_t many = std::max(many_candidates, phase->budget / 4);
             bool listed = false;
             std::size_t count = estimate;
             if (estimate <= many) {
-                m_entries.clear();
-                listed = m_index.entries_near(span, phase->anchor_value, right, tolerance,
-                                              m_entries, phase->budget);
+                listed = list();
                 count = listed ? m_entries.size() : phase->budget + 1;
             }
             // The window sums of every position cost about as much as checking a sixteenth of
@@ -205,13 +209,9 @@ private:
                 scan_in_full(*phase);
                 continue;
             }
-            if (!listed) {
-                m_entries.clear();
-                if (!m_index.entries_near(span, phase->anchor_value, right, tolerance, m_entries,
-                                          phase->budget)) {
-                    scan_in_full(*phase);
-                    continue;
-                }
+            if (!listed && !list()) {
+                scan_in_full(*phase);
+                continue;
             }
             *m_candidates += static_cast<qint64>(m_entries.size());
             for (std::size_t k : m_entries) {

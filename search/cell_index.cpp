@@ -2,8 +2,6 @@
 
 #include <algorithm>
 #include <cmath>
-#include <limits>
-#include <numeric>
 
 CellIndex::CellIndex(const QList<FeatureMap> &database)
     : CellIndex(sort_cells(database))
@@ -90,27 +88,15 @@ CellIndex::Span CellIndex::span(double low, double high) const
     Span span;
     span.low = low;
     span.high = high;
-    const float *lows = m_cells.block_low;
     const std::size_t blocks = m_cells.blocks();
     if (!(low <= high) || blocks == 0) {
         return span;
     }
     span.first = first_failing(m_cells.block_high, m_high_samples.data(), block_sample, 0, blocks,
                                [&](float v) { return double(v) < low; });
-    // The last block is seldom far: steps that double, then halve.
-    auto within = [&](std::size_t b) { return double(lows[b]) <= high; };
-    std::size_t last = span.first;
-    std::size_t step = 1;
-    while (last + step < blocks && within(last + step)) {
-        last += step;
-        step *= 2;
-    }
-    for (; step > 0; step /= 2) {
-        if (last + step < blocks && within(last + step)) {
-            last += step;
-        }
-    }
-    span.last = last < blocks && within(last) ? last + 1 : last;
+    // The last block is seldom far from the first.
+    span.last = first_failing_near(m_cells.block_low, span.first, blocks,
+                                   [&](float v) { return double(v) <= high; });
     return span;
 }
 

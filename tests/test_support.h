@@ -8,7 +8,9 @@
 #include <QFile>
 #include <QImage>
 #include <QMetaType>
+#include <QProcess>
 #include <QString>
+#include <QStringList>
 #include <QTemporaryDir>
 
 #include <algorithm>
@@ -19,6 +21,44 @@
 #include <string>
 
 Q_DECLARE_METATYPE(FeatureMap)
+
+// How a program run ended and what it printed: its exit code, -1 when it crashed, -2 when it
+// ran out of time (and was killed).
+struct ProgramRun {
+    int status = -1;
+    QString out;
+    QString err;
+};
+
+// Runs `program` in a `Process` (a QProcess, or one that sets the child up) from `directory`
+// (the current one when empty), waiting up to `seconds`. LeakSanitizer's own tracer now and
+// then crashes while a process ends, whatever the process did ("LeakSanitizer has encountered
+// a fatal error", not a leak report): such a run is repeated once.
+template <class Process = QProcess>
+ProgramRun run_program(const QString &program, const QStringList &arguments, int seconds,
+                       const QString &directory = QString())
+{
+    for (int attempt = 0;; ++attempt) {
+        Process process;
+        if (!directory.isEmpty()) {
+            process.setWorkingDirectory(directory);
+        }
+        process.start(program, arguments);
+        if (!process.waitForFinished(seconds * 1000)) {
+            process.kill();
+            process.waitForFinished();
+            return {-2, "", "timed out"};
+        }
+        ProgramRun run{process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1,
+                       QString::fromUtf8(process.readAllStandardOutput()),
+                       QString::fromUtf8(process.readAllStandardError())};
+        if (attempt == 0 && run.status != 0 &&
+            run.err.contains("LeakSanitizer has encountered a fatal error")) {
+            continue;
+        }
+        return run;
+    }
+}
 
 // Collects everything written to the console while it lives.
 class ConsoleCapture

@@ -38,24 +38,11 @@ protected:
     }
 };
 
-struct Run {
-    int status = -1;
-    QString out;
-    QString err;
-};
+using Run = ProgramRun;
 
 Run cli(const QStringList &arguments)
 {
-    CappedProcess process;
-    process.start(PICTRACE_CLI, arguments);
-    if (!process.waitForFinished(seconds_allowed * 1000)) {
-        process.kill();
-        process.waitForFinished();
-        return {-2, "", "timed out"};
-    }
-    return {process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1,
-            QString::fromUtf8(process.readAllStandardOutput()),
-            QString::fromUtf8(process.readAllStandardError())};
+    return run_program<CappedProcess>(PICTRACE_CLI, arguments, seconds_allowed);
 }
 
 QByteArray big_endian(quint32 value)

@@ -12,20 +12,11 @@
 
 namespace {
 
-struct Run {
-    int status = -1;
-    QString out;
-    QString err;
-};
+using Run = ProgramRun;
 
 Run cli(const QStringList &arguments)
 {
-    QProcess process;
-    process.start(PICTRACE_CLI, arguments);
-    process.waitForFinished(600000);
-    return {process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1,
-            QString::fromUtf8(process.readAllStandardOutput()),
-            QString::fromUtf8(process.readAllStandardError())};
+    return run_program(PICTRACE_CLI, arguments, 600);
 }
 
 // The text of every element named `name`, and the attributes of each, in document order.

@@ -76,11 +76,6 @@ struct LoadResult {
 // Open database: the loader's lines, then "Database readed\n".
 LoadResult load(const QString &path, const Progress &progress = Progress());
 
-// When the settings do not fit the database's records: a sentence saying so, naming the
-// settings that do fit where one set fits them all.
-std::optional<QString> settings_warning(const QList<Ft1Record> &records,
-                                        const WindowSettings &settings);
-
 struct SearchRequest {
     QString pattern_path;
     WindowSettings settings;

@@ -3,8 +3,8 @@
 #include "cli/outputs.h"
 #include "cli/progress.h"
 #include "commands/commands.h"
-#include "demo/synthetic_images.h"
 #include "commands/settings_verdict.h"
+#include "demo/synthetic_images.h"
 #include "ft1/database_stats.h"
 #include "ft1/ft1_index.h"
 #include "report/html_report.h"
@@ -209,9 +209,8 @@ std::optional<PreparedSearch> prepare_search(const CliOptions &options, const QS
     if (options.aligned) {
         prepared.database.make_index();
     }
-    const commands::SettingsChoice choice =
-        commands::choose_settings(prepared.database.records, prepared.database.files,
-                                  options.settings, options.radius_given);
+    const commands::SettingsChoice choice = commands::choose_settings(
+        prepared.database.records, prepared.database.files, options.settings, options.radius_given);
     if (choice.message) {
         print_failure(*choice.message);
     }
@@ -219,7 +218,7 @@ std::optional<PreparedSearch> prepare_search(const CliOptions &options, const QS
         return std::nullopt;
     }
     prepared.settings = *choice.settings;
-    prepared.source = choice.from_database ? "database"
+    prepared.source = choice.from_database   ? "database"
                       : options.radius_given ? "option"
                                              : "default";
     return prepared;
@@ -238,9 +237,10 @@ QList<NamedSweep> run_sweeps(const CliOptions &options)
                                                                       : "patterns");
         SearchOptions search = search_progress(progress, options);
         search.mode = mode;
-        sweeps.append({mode == SearchMode::aligned ? "aligned" : "literal",
-                       commands::radius_sweep(patterns_directory(), search,
-                                              [](const QString &warning) { print_failure(warning); })});
+        sweeps.append(
+            {mode == SearchMode::aligned ? "aligned" : "literal",
+             commands::radius_sweep(patterns_directory(), search,
+                                    [](const QString &warning) { print_failure(warning); })});
         show_result(sweeps.last().result.label_text);
     }
     return sweeps;

@@ -134,8 +134,8 @@ QString option_help(const OptionSpec &option)
     }
     QString commands = option.commands.last();
     if (option.commands.size() > 1) {
-        commands = option.commands.mid(0, option.commands.size() - 1).join(", ") + " and " +
-                   commands;
+        commands =
+            option.commands.mid(0, option.commands.size() - 1).join(", ") + " and " + commands;
     }
     return commands + ": " + option.help;
 }
@@ -249,7 +249,6 @@ void print(const QString &text)
     std::fputs(text.toUtf8().constData(), stdout);
 }
 
-
 // The command, named by the first positional argument, which is taken away; its arguments are
 // what remains.
 const CommandSpec &command_to_run(const CommandSpec *command, QStringList &positional)
@@ -279,8 +278,8 @@ void refuse_misapplied(const QCommandLineParser &parser, const CommandSpec &comm
         const QString name = option.names.last();
         const QStringList reach = option_reach(option);
         if (!reach.isEmpty() && parser.isSet(name) && !reach.contains(command.name)) {
-            throw UsageError(QString("--%1 applies to %2, not to %3")
-                                 .arg(name, reach.join(", "), command.name));
+            throw UsageError(
+                QString("--%1 applies to %2, not to %3").arg(name, reach.join(", "), command.name));
         }
     }
 }

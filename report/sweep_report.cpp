@@ -95,7 +95,8 @@ HtmlReport sweep_report(const QList<NamedSweep> &sweeps, const QString &workspac
     HtmlReport page;
     page.title = "Monster compare: " + workspace;
     page.summary = {
-        {"settings", QString("radius 20 to 150, step divisor 1, %1 search").arg(names.join(" and "))},
+        {"settings",
+         QString("radius 20 to 150, step divisor 1, %1 search").arg(names.join(" and "))},
         {"databases", QFileInfo(sweep_database_path(20)).path() + "/db3_ft1_N.ft1"},
         {"patterns", workspace + "/" + patterns_directory()}};
     add_rate_table(page, sweep_series(sweeps));

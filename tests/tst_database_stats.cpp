@@ -18,14 +18,11 @@ QList<Ft1Record> records_of(const QStringList &lines)
     return records;
 }
 
+// The least and the largest size, or "-" when none was seen.
 QString range_text(const SizeRange &range)
 {
-    return range.empty() ? QString("-")
-                         : QString("%1x%2-%3x%4")
-                               .arg(range.least.width())
-                               .arg(range.least.height())
-                               .arg(range.most.width())
-                               .arg(range.most.height());
+    auto text = [](QSize size) { return QString("%1x%2").arg(size.width()).arg(size.height()); };
+    return range.empty() ? QString("-") : text(range.least) + "-" + text(range.most);
 }
 
 } // namespace

@@ -5,6 +5,7 @@
 #include "commands/commands.h"
 #include "commands/settings_verdict.h"
 #include "demo/synthetic_images.h"
+#include "ft1/database_file.h"
 #include "ft1/database_stats.h"
 #include "ft1/ft1_index.h"
 #include "report/html_report.h"
@@ -484,9 +485,9 @@ int run_index(const CliOptions &, const QStringList &args)
 {
     int status = exit_ran;
     for (const QString &path : args) {
-        QString error;
-        if (!write_ft1_index(path, &error)) {
-            print_failure(QString("%1: %2").arg(path, error));
+        const IndexWrite index = write_ft1_index(path);
+        if (!index.written) {
+            print_failure(QString("%1: %2").arg(path, index.error));
             status = exit_unusable_input;
             continue;
         }

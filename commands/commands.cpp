@@ -2,6 +2,7 @@
 
 #include "commands/settings_verdict.h"
 #include "ft1/database_builder.h"
+#include "ft1/database_file.h"
 #include "maps/grey_map.h"
 #include "maps/image_file.h"
 #include "search/cell_index.h"

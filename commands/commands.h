@@ -11,7 +11,7 @@
 #include "evaluation/answer.h"
 #include "evaluation/multi_search.h"
 #include "evaluation/radius_sweep.h"
-#include "ft1/ft1_reader.h"
+#include "ft1/ft1_contents.h"
 #include "maps/feature_map.h"
 #include "maps/sorted_cells.h"
 #include "maps/window_settings.h"

@@ -4,7 +4,7 @@
 // database's radius when none was given and exactly one fits, warns when some records fit,
 // and refuses settings that fit none.
 
-#include "ft1/ft1_reader.h"
+#include "ft1/ft1_contents.h"
 #include "ft1/settings_fit.h"
 #include "maps/window_settings.h"
 

@@ -3,7 +3,7 @@
 // records by state, the range of image and map sizes, the base names held by more than one
 // record and the settings the file was built with.
 
-#include "ft1/ft1_reader.h"
+#include "ft1/ft1_contents.h"
 #include "maps/window_settings.h"
 
 #include <QList>

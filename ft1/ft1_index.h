@@ -13,7 +13,10 @@
 #include <QString>
 
 // PATH + ".idx".
-QString ft1_index_path(const QString &ft1_path);
+inline QString ft1_index_path(const QString &ft1_path)
+{
+    return ft1_path + ".idx";
+}
 
 struct IndexWrite {
     bool written = false;

@@ -1,7 +1,5 @@
 #include "ft1/ft1_index_format.h"
 
-#include "ft1/ft1_index.h"
-
 #include "maps/sorted_cells.h"
 
 #include <QFile>
@@ -23,11 +21,6 @@ std::uint64_t blocks_of(std::uint64_t count, std::uint64_t per_block)
 }
 
 } // namespace
-
-QString ft1_index_path(const QString &ft1_path)
-{
-    return ft1_path + ".idx";
-}
 
 IndexLayout index_layout(std::uint64_t record_count, std::uint64_t problems_listed,
                          std::uint64_t fitting_count, std::uint64_t strings_bytes,

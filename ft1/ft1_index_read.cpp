@@ -43,8 +43,9 @@ bool within(std::uint64_t offset, std::uint64_t count, std::uint64_t item, std::
     return true;
 }
 
-// Every section where the counts place it, inside the file (each checked before its end is
-// added to, so that no count wraps an offset around), and counts that fit the contents.
+// Every section inside the file and where the counts place it, and counts that fit the
+// contents. A count too large for the file may wrap the offsets after it around, but then its
+// own section is not inside the file.
 bool sections_fit(const IndexHeader &header, const IndexLayout &at, std::uint64_t size)
 {
     const std::uint64_t cells = header.cells_count;

@@ -24,7 +24,7 @@ std::optional<AlignedWindow> first_candidate(std::vector<Phase> &phases, CentreD
         const FeatureMap &map = database[m];
         for (Phase &phase : phases) {
             if (map.width >= phase.size.width() && map.height >= phase.size.height()) {
-                const FeatureMap cells = pattern.phase_map(phase.px, phase.py);
+                const FeatureMap &cells = aligned::map_of(phase, pattern);
                 return AlignedWindow{{0, 0, window_score(map, cells, 0, 0), map.name, m},
                                      QPoint(phase.px, phase.py)};
             }

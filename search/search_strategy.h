@@ -44,20 +44,23 @@ public:
     using Progress = std::function<void(int done, int total)>; // may be empty
 
     virtual ~SearchStrategy() = default;
-    // The best pick of each pattern in the slice, in pattern order.
+    // The best pick of each pattern in the slice, in pattern order, `progress` after each.
     virtual QList<PatternPick> best_picks(const QList<FeatureMap> &patterns,
                                           const Progress &progress) = 0;
-    // Each pick's runner-up in the slice with `runner_up`, and whether the slice has other
+    // With `runner_up`, each pick's runner-up in the slice; and whether the slice has other
     // images with windows, as far as the strategy tells it. Picks without a best stay as they
     // are.
     virtual void find_runner_ups(const QList<FeatureMap> &patterns, QList<PatternPick> &picks,
                                  bool runner_up) = 0;
-    // Whether find_runner_ups tells other images without runner-ups; the best picks did then.
+    // Whether the strategy tells other images without runner-ups (its best picks do, and
+    // find_runner_ups without `runner_up`): shared work, whose reduction of the best picks
+    // cannot keep them, then asks for them again.
     virtual bool tells_other_images() const { return false; }
-    // Searches of one pattern within a bound, for shared work; null when the strategy has none
-    // (the slices' best picks are reduced instead). Made by several threads at once.
-    virtual std::unique_ptr<BoundedSearch> bounded(const FeatureMap &) const { return nullptr; }
+    // Whether bounded gives searches: shared work then settles the patterns round by round
+    // rather than reducing the slices' best picks.
     virtual bool searches_within_bounds() const { return false; }
+    // One pattern's search within a bound; called by several threads at once.
+    virtual std::unique_ptr<BoundedSearch> bounded(const FeatureMap &) const { return nullptr; }
 };
 
 // The strategy of `mode` over `slice`, with what it needs made before the search is timed.

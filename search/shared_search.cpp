@@ -16,9 +16,19 @@
 
 namespace {
 
-// Every process's picks, in rank order.
-QList<QList<PatternPick>> gather_picks(Shard &shard, const QList<PatternPick> &picks)
+// The best or the runner-up of a pick.
+using Window = std::optional<MatchCandidate> PatternPick::*;
+
+// Every process's picks, in rank order, their `window` numbered among the maps of the whole
+// database.
+QList<QList<PatternPick>> gather_picks(Shard &shard, QList<PatternPick> picks, int first,
+                                       Window window)
 {
+    for (PatternPick &pick : picks) {
+        if (pick.*window) {
+            (pick.*window)->map += first;
+        }
+    }
     QList<QList<PatternPick>> all;
     const QList<QByteArray> packed = shard.all_gather(pack_picks(picks));
     for (int rank = 0; rank < packed.size(); ++rank) {
@@ -32,23 +42,25 @@ QList<QList<PatternPick>> gather_picks(Shard &shard, const QList<PatternPick> &p
     return all;
 }
 
+// Pattern k's `window` in every slice, in slice order.
+QList<std::optional<MatchCandidate>> across_slices(const QList<QList<PatternPick>> &all, int k,
+                                                   Window window)
+{
+    QList<std::optional<MatchCandidate>> windows;
+    for (const QList<PatternPick> &slice : all) {
+        windows.append(slice[k].*window);
+    }
+    return windows;
+}
+
 // The picks of every slice, gathered on every process: the best of each pattern is the one a
 // search of the whole database picks, with the pattern's map of the best's phase.
 QList<PatternPick> gather_best(Shard &shard, QList<PatternPick> picks, int first)
 {
-    for (PatternPick &pick : picks) {
-        if (pick.best) {
-            pick.best->map += first;
-        }
-    }
-    const QList<QList<PatternPick>> all = gather_picks(shard, picks);
+    const QList<QList<PatternPick>> all = gather_picks(shard, picks, first, &PatternPick::best);
     for (int k = 0; k < picks.size(); ++k) {
-        QList<std::optional<MatchCandidate>> windows;
-        for (const QList<PatternPick> &slice : all) {
-            windows.append(slice[k].best);
-        }
         PatternPick &pick = picks[k];
-        const int winner = earliest_best(windows);
+        const int winner = earliest_best(across_slices(all, k, &PatternPick::best));
         pick.best.reset();
         pick.runner_up.reset();
         pick.other_images = false;
@@ -66,24 +78,19 @@ QList<PatternPick> gather_best(Shard &shard, QList<PatternPick> picks, int first
 }
 
 // Each slice's runner-up of the common best and whether it holds other images, gathered.
-void gather_runner_ups(Shard &shard, QList<PatternPick> &picks, QList<PatternPick> mine, int first)
+void gather_runner_ups(Shard &shard, QList<PatternPick> &picks, const QList<PatternPick> &mine,
+                       int first)
 {
-    for (PatternPick &pick : mine) {
-        if (pick.runner_up) {
-            pick.runner_up->map += first;
-        }
-    }
-    const QList<QList<PatternPick>> all = gather_picks(shard, mine);
+    const QList<QList<PatternPick>> all = gather_picks(shard, mine, first, &PatternPick::runner_up);
     for (int k = 0; k < picks.size(); ++k) {
-        QList<std::optional<MatchCandidate>> windows;
-        bool other_images = false;
-        for (const QList<PatternPick> &slice : all) {
-            windows.append(slice[k].runner_up);
-            other_images |= slice[k].other_images;
-        }
+        const QList<std::optional<MatchCandidate>> windows =
+            across_slices(all, k, &PatternPick::runner_up);
         const int lowest = earliest_lowest(windows);
         picks[k].runner_up = lowest >= 0 ? windows[lowest] : std::nullopt;
-        picks[k].other_images = other_images;
+        picks[k].other_images = false;
+        for (const QList<PatternPick> &slice : all) {
+            picks[k].other_images |= slice[k].other_images;
+        }
     }
 }
 
@@ -113,7 +120,6 @@ public:
 
     QList<PatternPick> run()
     {
-        // Patterns whose limit reached the cut-off wait for the last round.
         bool last = false;
         for (int round = 0;; ++round) {
             const QList<int> open = open_patterns();
@@ -124,6 +130,8 @@ public:
             if (last) {
                 break;
             }
+            // Patterns whose limit reached the cut-off wait for the last round: when only those
+            // are left, it comes next.
             last = round + 1 == rounds || only_top_left();
         }
         QList<PatternPick> picks;
@@ -198,15 +206,15 @@ private:
             open.size(), thread_count(m_threads),
             [&](int n) {
                 Open &state = state_of(open[n]);
-                const std::unique_ptr<BoundedSearch> search =
+                const std::unique_ptr<BoundedSearch> bounded =
                     m_strategy.bounded(m_patterns[open[n]]);
                 if (!state.started) {
                     state.started = true;
-                    state.limit = search->first_limit();
+                    state.limit = bounded->first_limit();
                 }
                 state.bound =
                     last ? no_best_score : static_cast<float>(std::min(state.limit, highest_limit));
-                BoundedSearch::Result found = search->best_within(state.bound);
+                BoundedSearch::Result found = bounded->best_within(state.bound);
                 state.least_rejected = found.least_rejected;
                 return found.pick;
             },

@@ -1,6 +1,7 @@
 #include "app/main_window.h"
 
 #include "commands/commands.h"
+#include "commands/settings_verdict.h"
 #include "maps/image_file.h"
 #include "matcher/image_matcher.h"
 #include "support/console.h"

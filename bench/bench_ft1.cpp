@@ -1,7 +1,7 @@
 // The ".ft1" writer and reader against the QTextStream / split-toFloat versions.
 
 #include "bench_support.h"
-#include "ft1/ft1_reader.h"
+#include "ft1/database_file.h"
 #include "ft1/ft1_writer.h"
 #include "matcher/image_matcher.h"
 #include "reference/reference_ft1.h"

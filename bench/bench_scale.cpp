@@ -6,8 +6,8 @@
 // $TMPDIR/pictrace-scale/ between runs.
 
 #include "demo/scale_database.h"
+#include "ft1/database_file.h"
 #include "ft1/ft1_index.h"
-#include "ft1/ft1_reader.h"
 #include "search/aligned_search.h"
 #include "search/cell_index.h"
 #include "search/database_search.h"
@@ -55,11 +55,8 @@ const Scale &scale(int records)
     if (!QFileInfo::exists(s.path)) {
         write_scale_database(s.path, plan);
     }
-    Ft1Contents probe;
-    QString why;
-    if (read_ft1_index(s.path, probe, &why) != IndexState::used) {
-        QString error;
-        write_ft1_index(s.path, &error);
+    if (read_ft1_index(s.path).state != IndexState::used) {
+        write_ft1_index(s.path);
     }
     const QList<FeatureMap> patterns = scale_patterns(plan);
     s.patterns = patterns;

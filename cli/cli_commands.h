@@ -16,7 +16,6 @@ enum ExitStatus { exit_ran = 0, exit_unusable_input = 1, exit_usage_error = 2 };
 struct CliOptions {
     WindowSettings settings;
     bool radius_given = false;
-    bool step_divisor_given = false;
     QString report;       // a path, "-" for standard output, or empty
     QString json;         // likewise
     bool aligned = false; // the aligned search instead of the literal one

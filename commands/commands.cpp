@@ -1,7 +1,8 @@
 #include "commands/commands.h"
 
+#include "commands/settings_verdict.h"
 #include "ft1/database_builder.h"
-#include "ft1/settings_fit.h"
+#include "ft1/database_file.h"
 #include "maps/grey_map.h"
 #include "maps/image_file.h"
 #include "search/cell_index.h"
@@ -108,29 +109,6 @@ LoadResult load(const QString &path, const Progress &progress)
     }
     console::write("Database readed\n");
     return result;
-}
-
-std::optional<QString> settings_warning(const QList<Ft1Record> &records,
-                                        const WindowSettings &settings)
-{
-    const SettingsFit fit = settings_fit(records, settings);
-    if (!fit.known() || fit.fits_all()) {
-        return std::nullopt;
-    }
-    const QString used =
-        QString("radius %1, step divisor %2").arg(settings.radius).arg(settings.step_divisor);
-    if (!fit.fits_none()) {
-        return QString("%1 of the %2 records of the database were not built with %3")
-            .arg(fit.informative - fit.fitting)
-            .arg(fit.informative)
-            .arg(used);
-    }
-    const QList<WindowSettings> fitting = fitting_settings_like(records, settings);
-    QString text = QString("the database was not built with %1").arg(used);
-    if (!fitting.isEmpty()) {
-        text += QString(" (built with %1?)").arg(settings_text(fitting));
-    }
-    return text;
 }
 
 SearchResult search(const SearchRequest &request, const Database &database)

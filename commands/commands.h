@@ -11,7 +11,7 @@
 #include "evaluation/answer.h"
 #include "evaluation/multi_search.h"
 #include "evaluation/radius_sweep.h"
-#include "ft1/ft1_reader.h"
+#include "ft1/ft1_contents.h"
 #include "maps/feature_map.h"
 #include "maps/sorted_cells.h"
 #include "maps/window_settings.h"
@@ -75,11 +75,6 @@ struct LoadResult {
 
 // Open database: the loader's lines, then "Database readed\n".
 LoadResult load(const QString &path, const Progress &progress = Progress());
-
-// When the settings do not fit the database's records: a sentence saying so, naming the
-// settings that do fit where one set fits them all.
-std::optional<QString> settings_warning(const QList<Ft1Record> &records,
-                                        const WindowSettings &settings);
 
 struct SearchRequest {
     QString pattern_path;

@@ -1,7 +1,7 @@
 #include "evaluation/radius_sweep.h"
 
 #include "ft1/database_builder.h"
-#include "ft1/ft1_reader.h"
+#include "ft1/database_file.h"
 #include "search/cell_index.h"
 #include "support/console.h"
 

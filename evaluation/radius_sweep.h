@@ -5,7 +5,7 @@
 // milliseconds per pattern, a tab and the success rate).
 
 #include "evaluation/multi_search.h"
-#include "ft1/ft1_reader.h"
+#include "ft1/ft1_contents.h"
 
 #include <QList>
 #include <QString>

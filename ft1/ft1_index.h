@@ -4,20 +4,28 @@
 // cells of the aligned search. Its header carries a magic, a version, the settings that fit
 // the records, and the size, time, inode and checksum of the .ft1 it was made from: an index
 // whose .ft1 has changed (its checksum is read whenever its size, time or inode differ), or
-// that is cut short or damaged, is not used, and the reader says why and reads the text. The .ft1 stays the interchange format; results are the same
-// either way.
+// that is cut short or damaged, is not used, and the reader says why. The .ft1 stays the
+// interchange format; results are the same either way. Choosing between the index and the
+// text is database_file.h's; this is the index alone.
 
-#include "ft1/ft1_reader.h"
+#include "ft1/ft1_contents.h"
 
 #include <QString>
 
 // PATH + ".idx".
-QString ft1_index_path(const QString &ft1_path);
+inline QString ft1_index_path(const QString &ft1_path)
+{
+    return ft1_path + ".idx";
+}
 
-// Reads the .ft1 (its text, never an older index) and writes the index beside it, aside and
-// then in place. False, with the reason in *error, when the .ft1 does not open or the index
-// cannot be written.
-bool write_ft1_index(const QString &ft1_path, QString *error);
+struct IndexWrite {
+    bool written = false;
+    QString error; // why the .ft1 did not open or the index could not be written
+};
+
+// Reads the .ft1's text (never an older index) and writes the index beside it, aside and then
+// in place.
+IndexWrite write_ft1_index(const QString &ft1_path);
 
 enum class IndexState {
     absent,     // no index beside the file
@@ -27,9 +35,13 @@ enum class IndexState {
     unreadable, // there but not readable
 };
 
-// The contents of `ft1_path` from its index, when the index is there and valid; else the state
-// says why not (and `why` in words).
+struct IndexRead {
+    IndexState state = IndexState::absent;
+    QString error;        // why the index is not used, when it is there
+    Ft1Contents contents; // when it is used
+};
+
+// The contents of `ft1_path` from its index, when the index is there and valid.
 // Its tables are checked in full; its maps and sorted cells (most of the file, which a memory
 // mapping need not read) by their bounds, and by their checksum when `check_data` is set.
-IndexState read_ft1_index(const QString &ft1_path, Ft1Contents &contents, QString *why,
-                          bool check_data = false);
+IndexRead read_ft1_index(const QString &ft1_path, bool check_data = false);

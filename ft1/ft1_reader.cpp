@@ -1,9 +1,6 @@
 #include "ft1/ft1_reader.h"
 
-#include "ft1/ft1_index.h"
-
 #include "ft1/ft1_number.h"
-#include "support/console.h"
 
 #include <QFile>
 #include <QFileInfo>
@@ -14,21 +11,6 @@
 #include <memory>
 #include <string_view>
 #include <vector>
-
-int Ft1Contents::complete_records() const
-{
-    int count = 0;
-    for (const Ft1Record &record : records) {
-        count += record.complete ? 1 : 0;
-    }
-    return count;
-}
-
-QString ft1_summary(int header_lines)
-{
-    return QStringLiteral("From opened database file restored ") + QString::number(header_lines) +
-           QStringLiteral(" images");
-}
 
 namespace {
 
@@ -111,7 +93,7 @@ class Ft1Parser
 {
 public:
     Ft1Parser(const QString &path, QTextCodec *codec, int expected_records, qint64 file_size,
-              const LoadOptions &options)
+              const TextReadOptions &options)
         : m_path(path)
         , m_codec(codec)
         , m_expected_records(expected_records)
@@ -167,11 +149,7 @@ public:
                                               "file; it is not loaded")
                                           .arg(m_map.name));
         }
-        if (m_contents.problem_count > max_problems_listed) {
-            m_contents.problems.append(QString("%1: %2 more malformed lines")
-                                           .arg(m_path)
-                                           .arg(m_contents.problem_count - max_problems_listed));
-        }
+        close_problem_list(m_contents, m_path);
         return std::move(m_contents);
     }
 
@@ -351,12 +329,17 @@ private:
                         .arg(m_row)
                         .arg(m_map.height));
         }
-        m_contents.maps.append(m_map);
+        ++m_maps_read;
         m_contents.records.last().complete = true;
+        if (m_options.on_map) {
+            m_options.on_map(m_map);
+        } else {
+            m_contents.maps.append(m_map);
+        }
         m_map = FeatureMap();
         m_state = State::Header;
         if (m_options.progress) {
-            m_options.progress(m_contents.maps.size(), m_expected_records);
+            m_options.progress(m_maps_read, m_expected_records);
         }
     }
 
@@ -366,8 +349,9 @@ private:
     qint64 m_file_size;
     qint64 m_declared_bytes = 0; // the least text of the records kept or open
     qint64 m_open_bytes = 0;     // of the open record
-    const LoadOptions &m_options;
+    const TextReadOptions &m_options;
     Ft1Contents m_contents;
+    int m_maps_read = 0;
     State m_state = State::Header;
     FeatureMap m_map;
     int m_row = 0;
@@ -470,7 +454,8 @@ private:
         }
         // No larger than what is left (and one byte more, to see the end), so that a small file
         // costs a small buffer.
-        QByteArray piece = m_file.read(std::min(piece_size, std::max<qint64>(m_size - m_read, 0) + 1));
+        QByteArray piece =
+            m_file.read(std::min(piece_size, std::max<qint64>(m_size - m_read, 0) + 1));
         m_read += piece.size();
         piece.replace('\r', QByteArray());
         return piece;
@@ -485,28 +470,9 @@ private:
 
 } // namespace
 
-Ft1Contents read_ft1(const QString &path, const LoadOptions &options)
+Ft1Contents read_ft1_text(const QString &path, const TextReadOptions &options)
 {
     Ft1Contents contents;
-    QString index_note;
-    if (options.use_index) {
-        QString why;
-        switch (read_ft1_index(path, contents, &why, options.check_index_data)) {
-        case IndexState::used:
-            if (options.progress) {
-                options.progress(contents.maps.size(), contents.maps.size());
-            }
-            return contents;
-        case IndexState::absent:
-            break;
-        case IndexState::stale:
-        case IndexState::damaged:
-        case IndexState::unreadable:
-            index_note = QString("%1: %2; the index is not used").arg(ft1_index_path(path), why);
-            contents = Ft1Contents();
-            break;
-        }
-    }
     QFile file(path);
     const QFileInfo info(path);
     // Only regular files: a device or a pipe could feed the reader without end.
@@ -535,32 +501,5 @@ Ft1Contents read_ft1(const QString &path, const LoadOptions &options)
                 [&](qint64 number) { parser.overlong_line(number); });
     contents = parser.finish();
     contents.opened = true;
-    contents.index_note = index_note;
     return contents;
-}
-
-Ft1Contents load_database_file(const QString &path, const LoadOptions &options)
-{
-    Ft1Contents contents = read_ft1(path, options);
-    if (!contents.opened) {
-        console::write("file with precomputed db was not opened\n");
-        return contents;
-    }
-    if (!contents.index_note.isEmpty()) {
-        console::write(contents.index_note + "\n");
-    }
-    for (const QString &problem : contents.problems) { // up to the limit, then a count
-        console::write(problem + "\n");
-    }
-    return contents;
-}
-
-void load_database(const QString &path, QList<FeatureMap> &database, QString &message,
-                   const LoadOptions &options)
-{
-    const Ft1Contents contents = load_database_file(path, options);
-    if (contents.opened) {
-        database.append(contents.maps);
-        message = ft1_summary(contents.header_lines);
-    }
 }

@@ -4,7 +4,7 @@
 // tells which settings could have produced it. Records whose image size is not a whole number
 // (files not written by the builder) tell nothing.
 
-#include "ft1/ft1_reader.h"
+#include "ft1/ft1_contents.h"
 #include "maps/window_settings.h"
 
 #include <QList>

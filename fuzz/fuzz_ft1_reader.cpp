@@ -39,7 +39,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
     }
     file.write(reinterpret_cast<const char *>(data), qint64(size));
     file.close();
-    LoadOptions options;
+    TextReadOptions options;
     int calls = 0;
     options.progress = [&](int done, int total) {
         ++calls;
@@ -47,7 +47,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
             std::abort(); // progress never passes the records counted first
         }
     };
-    const Ft1Contents contents = read_ft1(scratch_path(), options);
+    const Ft1Contents contents = read_ft1_text(scratch_path(), options);
     // Every map kept is complete and within what the file could hold.
     qint64 cells = 0;
     for (const FeatureMap &map : contents.maps) {

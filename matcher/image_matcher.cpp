@@ -1,7 +1,7 @@
 #include "matcher/image_matcher.h"
 
 #include "ft1/database_builder.h"
-#include "ft1/ft1_reader.h"
+#include "ft1/database_file.h"
 #include "maps/descriptor.h"
 #include "search/database_search.h"
 #include "search/window_compare.h"

@@ -5,7 +5,7 @@
 // that does the work:
 //
 //   compute_descriptor_map  maps/descriptor.h        build_database   ft1/database_builder.h
-//   load_database           ft1/ft1_reader.h         compare_windows  search/window_compare.h
+//   load_database           ft1/database_file.h      compare_windows  search/window_compare.h
 //   pick_best_name          search/window_compare.h  search_database  search/database_search.h
 
 #include "maps/feature_map.h"

@@ -195,6 +195,16 @@ void sort_failures_first(QList<ReportRow> &rows)
     rows = sorted;
 }
 
+QList<ReportRow> failures_first_rows(const QList<Answer> &answers, const QString &folder)
+{
+    QList<ReportRow> rows;
+    for (const Answer &answer : answers) {
+        rows.append({answer, folder + "/" + answer.file, {}});
+    }
+    sort_failures_first(rows);
+    return rows;
+}
+
 QByteArray html_report(const HtmlReport &report)
 {
     QString page = "<!DOCTYPE html>\n<html xmlns=\"http://www.w3.org/1999/xhtml\" lang=\"en\">\n"

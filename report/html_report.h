@@ -33,3 +33,6 @@ QByteArray html_report(const HtmlReport &report);
 // The order of the rows: patterns not found first, then by verdict from the weakest, then by
 // file name.
 void sort_failures_first(QList<ReportRow> &rows);
+
+// The rows of the answers for the patterns in `folder`, failures first.
+QList<ReportRow> failures_first_rows(const QList<Answer> &answers, const QString &folder);

@@ -78,28 +78,29 @@ std::uint64_t Checksum::value() const
     return h;
 }
 
-std::optional<std::uint64_t> file_checksum(const QString &path, qint64 *size, QString *error)
+FileChecksum file_checksum(const QString &path)
 {
+    FileChecksum result;
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly)) {
-        *error = file.errorString();
-        return std::nullopt;
+        result.error = file.errorString();
+        return result;
     }
     Checksum checksum;
     std::vector<char> buffer(std::size_t(8) << 20);
-    qint64 total = 0;
     for (;;) {
         const qint64 got = file.read(buffer.data(), qint64(buffer.size()));
         if (got < 0) {
-            *error = file.errorString();
-            return std::nullopt;
+            result.error = file.errorString();
+            return result;
         }
         if (got == 0) {
             break;
         }
         checksum.add(buffer.data(), std::size_t(got));
-        total += got;
+        result.bytes += got;
     }
-    *size = total;
-    return checksum.value();
+    result.ok = true;
+    result.value = checksum.value();
+    return result;
 }

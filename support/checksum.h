@@ -5,7 +5,6 @@
 #include <QString>
 
 #include <cstdint>
-#include <optional>
 
 class Checksum
 {
@@ -23,5 +22,12 @@ private:
     std::uint64_t m_total = 0;
 };
 
-// The checksum and size of a file, read in pieces; nothing (and why) when it cannot be read.
-std::optional<std::uint64_t> file_checksum(const QString &path, qint64 *size, QString *error);
+struct FileChecksum {
+    bool ok = false;
+    std::uint64_t value = 0;
+    qint64 bytes = 0;
+    QString error; // why the file could not be read
+};
+
+// The checksum and size of a file, read in pieces.
+FileChecksum file_checksum(const QString &path);

@@ -107,6 +107,10 @@ private slots:
         QTest::newRow("aligned build")
             << QStringList{"--aligned", "build", "images", "d"}
             << "--aligned applies to search, multi, monster, not to build";
+        QTest::newRow("threads for info: make-demo takes them for its build-sweep")
+            << QStringList{"-j", "2", "info", "d.ft1"}
+            << "--threads applies to build, build-sweep, search, multi, monster, make-demo, not to "
+               "info";
         QTest::newRow("demo of no images")
             << QStringList{"make-demo", "d", "0"}
             << "make-demo needs a number of images of at least 1, not \"0\"";

@@ -1,5 +1,6 @@
 // Reading ".ft1" databases back, well-formed and malformed.
 
+#include "ft1/database_file.h"
 #include "ft1/ft1_reader.h"
 #include "matcher/image_matcher.h"
 #include "reference/reference_ft1.h"
@@ -372,6 +373,49 @@ private slots:
         const Ft1Contents contents = read_ft1("p.ft1", options);
         QCOMPARE(contents.maps.size(), 2);
         QCOMPARE(calls, (QList<QPair<int, int>>{{1, 3}, {2, 3}}));
+    }
+
+    // Maps handed to a callback as they are read: the maps a read that keeps them gives, in
+    // file order, each let go by the reader before the next is handed; the rest as kept.
+    void maps_handed_over_one_at_a_time_data()
+    {
+        QTest::addColumn<QByteArray>("text");
+        QTest::newRow("well-formed records")
+            << QByteArray("a;1;1;2;2;\n1;2;\n3;4;\nEOR\nb;1;1;1;1;\n5;\nEOR\n"
+                          "c;1;1;3;1;\n6;7;8;\nEOR\n");
+        QTest::newRow("records without cells, cut off, repaired and unfinished")
+            << QByteArray("e;9;9;0;0;\nEOR\na;1;1;1;2;\n5;\nb;1;1;2;1;\n7;x;\nEOR\n"
+                          "c;1;1;1;3;\n9;\nEOR\nd;1;1;1;1;\n");
+    }
+    void maps_handed_over_one_at_a_time()
+    {
+        QFETCH(QByteArray, text);
+        ScopedWorkdir dir;
+        QVERIFY(write_file("s.ft1", text));
+        TextReadOptions options;
+        QList<QPair<int, int>> kept_calls;
+        options.progress = [&](int done, int total) { kept_calls.append({done, total}); };
+        const Ft1Contents kept = read_ft1_text("s.ft1", options);
+
+        QStringList handed;
+        std::weak_ptr<float[]> previous;
+        bool let_go = true;
+        options.on_map = [&](const FeatureMap &map) {
+            let_go = let_go && previous.expired();
+            handed << describe(map);
+            previous = map.values;
+        };
+        QList<QPair<int, int>> calls;
+        options.progress = [&](int done, int total) { calls.append({done, total}); };
+        const Ft1Contents streamed = read_ft1_text("s.ft1", options);
+        QVERIFY(let_go && previous.expired());
+        QCOMPARE(handed, describe(kept.maps));
+        QVERIFY(streamed.maps.isEmpty());
+        QCOMPARE(calls, kept_calls);
+        QCOMPARE(streamed.header_lines, kept.header_lines);
+        QCOMPARE(streamed.records.size(), kept.records.size());
+        QCOMPARE(streamed.complete_records(), kept.complete_records());
+        QCOMPARE(streamed.problems, kept.problems);
     }
 };
 

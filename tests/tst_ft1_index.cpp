@@ -1,6 +1,7 @@
 // The binary index beside a database: read back, it gives exactly what reading the text gives;
 // stale, cut short or damaged, it is not used, the reader says why, and the text is read.
 
+#include "ft1/database_file.h"
 #include "ft1/ft1_index.h"
 #include "maps/centre_descriptor.h"
 #include "search/aligned_search.h"
@@ -93,8 +94,8 @@ private slots:
     {
         ScopedWorkdir dir;
         QVERIFY(write_file("db.ft1", database_text()));
-        QString error;
-        QVERIFY2(write_ft1_index("db.ft1", &error), qPrintable(error));
+        const IndexWrite written = write_ft1_index("db.ft1");
+        QVERIFY2(written.written, qPrintable(written.error));
         QVERIFY(QFile::exists("db.ft1.idx"));
         const Ft1Contents text = read("db.ft1", false);
         const Ft1Contents indexed = read("db.ft1", true);
@@ -136,8 +137,7 @@ private slots:
         ScopedWorkdir dir;
         QVERIFY(
             write_file("db.ft1", "a;1;1;1;1;\n5;\n" + QByteArray("6;\n").repeated(250) + "EOR\n"));
-        QString error;
-        QVERIFY(write_ft1_index("db.ft1", &error));
+        QVERIFY(write_ft1_index("db.ft1").written);
         const Ft1Contents indexed = read("db.ft1", true);
         QVERIFY(indexed.from_index);
         compare(indexed, read("db.ft1", false));
@@ -178,8 +178,7 @@ private slots:
         QFETCH(QString, why);
         ScopedWorkdir dir;
         QVERIFY(write_file("db.ft1", database_text()));
-        QString error;
-        QVERIFY(write_ft1_index("db.ft1", &error));
+        QVERIFY(write_ft1_index("db.ft1").written);
         if (change == "append") {
             QVERIFY(write_file("db.ft1", database_text() + "z;1;1;1;1;\n9;\nEOR\n"));
         } else if (change == "same size") {
@@ -201,7 +200,8 @@ private slots:
                 } else if (change == "version") {
                     bytes[8] = 7;
                 } else if (change == "offset") {
-                    // The values section's offset, at byte 128 of the header, far away.
+                    // The count of fitting settings, at byte 128 of the header: far more
+                    // than the file holds.
                     bytes.replace(128, 8, QByteArray("\0\0\0\0\0\x01\0\0", 8));
                 } else if (change == "extend") {
                     bytes.append(64, '\0');
@@ -230,8 +230,7 @@ private slots:
     {
         ScopedWorkdir dir;
         QVERIFY(write_file("db.ft1", database_text()));
-        QString error;
-        QVERIFY(write_ft1_index("db.ft1", &error));
+        QVERIFY(write_ft1_index("db.ft1").written);
         const QByteArray intact = file_bytes("db.ft1.idx");
         std::mt19937 rng(77);
         const WindowSettings settings{2, 1};

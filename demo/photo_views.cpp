@@ -63,13 +63,17 @@ FeatureMap PhotoViews::view(std::uint64_t seed, int width, int height) const
             const int y0 = int(std::floor(sy));
             const double fx = sx - x0;
             const double fy = sy - y0;
-            const int xa = folded(x0, source.width);
-            const int xb = folded(x0 + 1, source.width);
-            const int ya = folded(y0, source.height);
-            const int yb = folded(y0 + 1, source.height);
-            const double value = (1 - fy) * ((1 - fx) * source.at(xa, ya) + fx * source.at(xb, ya)) +
-                                 fy * ((1 - fx) * source.at(xa, yb) + fx * source.at(xb, yb));
-            row[x] = tone[std::clamp(int(std::lround(value)), 0, 255)];
+            const bool inside =
+                x0 >= 0 && y0 >= 0 && x0 + 1 < source.width && y0 + 1 < source.height;
+            const int xa = inside ? x0 : folded(x0, source.width);
+            const int xb = inside ? x0 + 1 : folded(x0 + 1, source.width);
+            const int ya = inside ? y0 : folded(y0, source.height);
+            const int yb = inside ? y0 + 1 : folded(y0 + 1, source.height);
+            const float *top = source.data() + qint64(ya) * source.width;
+            const float *bottom = source.data() + qint64(yb) * source.width;
+            const double value = (1 - fy) * ((1 - fx) * top[xa] + fx * top[xb]) +
+                                 fy * ((1 - fx) * bottom[xa] + fx * bottom[xb]);
+            row[x] = tone[std::clamp(int(value + 0.5), 0, 255)]; // value >= 0
         }
     }
     return out;

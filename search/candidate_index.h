@@ -1,69 +1,14 @@
 #pragma once
-// The indexed search's candidate index: every 3 x 3 block of cells of every database map, filed
-// under its key (see block_keys.h). A key's entries say which map holds the block and where;
-// a pattern block of the same key then names a window of the database, the candidate, that
-// holds the pattern at one place. The entries of a key are found from its bucket, the key's
-// high bits, in a directory of bucket starts; a few more bits of the key kept in each entry
-// tell the keys of one bucket apart. Entries of a bucket are in map order.
-//
-// Built in memory from maps, or read from a database's binary index, where it stays in the
-// file's memory mapping: a search reads the directory where it looks and the entries of the
-// few buckets it looks up.
+// The indexed search's candidate index over the arrays of maps/candidate_blocks.h: the
+// entries of a key, each naming a map and the block of it that has the key. A pattern block of
+// the same key then names a window of the database, the candidate, that holds the pattern at
+// one place. Entries of a bucket that holds other keys are told apart by their check bits;
+// a damaged directory or entry may mislead a search, never make it read outside the arrays.
 
-#include "maps/feature_map.h"
-#include "search/block_keys.h"
+#include "maps/candidate_blocks.h"
 
-#include <QList>
-
+#include <algorithm>
 #include <cstdint>
-#include <memory>
-#include <vector>
-
-struct CandidateEntry {
-    std::uint32_t map;   // in the database
-    std::uint32_t place; // the block's top-left cell x + y * width (low 20 bits), key check above
-};
-
-// Blocks whose top-left cell lies beyond this in its map are not indexed (maps of more than a
-// million cells, images of some 20000 pixels a side at radius 20).
-constexpr std::uint32_t candidate_cell_limit = 1u << 20;
-constexpr int candidate_check_bits = 12;
-
-// The arrays of an index, wherever they are kept.
-struct CandidateArrays {
-    std::shared_ptr<const void> storage; // keeps the arrays alive
-    int bits = 0;                        // 2^bits buckets
-    const std::uint32_t *starts = nullptr; // 2^bits + 1 entry numbers
-    const CandidateEntry *entries = nullptr;
-    std::uint64_t size = 0;
-    KeyRarity rarity;
-
-    std::uint64_t buckets() const { return bits > 0 ? std::uint64_t(1) << bits : 0; }
-};
-
-// The buckets for `entries` entries: about eight entries a bucket, 2^10 to 2^30 buckets.
-int candidate_bucket_bits(std::uint64_t entries);
-
-// Calls visit(key, place, codes) for every 3 x 3 block of the map whose cells are finite numbers and
-// whose top-left cell is within the limit, rows top-down.
-template <class Visit> void for_each_block_key(const FeatureMap &map, Visit visit)
-{
-    if (!map.has_values() || map.width < key_block_side || map.height < key_block_side) {
-        return;
-    }
-    BlockCodes codes;
-    for (int y = 0; y + key_block_side <= map.height; ++y) {
-        for (int x = 0; x + key_block_side <= map.width; ++x) {
-            const qint64 place = x + qint64(y) * map.width;
-            if (place >= qint64(candidate_cell_limit)) {
-                return;
-            }
-            if (block_codes(map.data() + place, map.width, codes)) {
-                visit(key_of_codes(codes), std::uint32_t(place), codes);
-            }
-        }
-    }
-}
 
 class CandidateIndex
 {
@@ -73,30 +18,23 @@ public:
         : m_arrays(std::move(arrays))
     {}
     // Made in memory from the maps.
-    static CandidateIndex build(const QList<FeatureMap> &maps);
+    static CandidateIndex build(const QList<FeatureMap> &maps)
+    {
+        return CandidateIndex(candidate_arrays(maps));
+    }
 
     bool empty() const { return m_arrays.size == 0; }
     std::uint64_t size() const { return m_arrays.size; }
     const CandidateArrays &arrays() const { return m_arrays; }
     const KeyRarity &rarity() const { return m_arrays.rarity; }
 
-    std::uint32_t bucket_of(std::uint64_t key) const
-    {
-        return std::uint32_t(key >> (64 - m_arrays.bits));
-    }
-    static std::uint32_t check_of(std::uint64_t key, int bits)
-    {
-        return std::uint32_t(key >> (64 - bits - candidate_check_bits)) &
-               ((1u << candidate_check_bits) - 1);
-    }
     // The entries of the key's bucket, of this key and of others.
     std::uint64_t bucket_size(std::uint64_t key) const
     {
-        if (empty()) {
-            return 0;
-        }
-        const std::uint32_t bucket = bucket_of(key);
-        return m_arrays.starts[bucket + 1] - m_arrays.starts[bucket];
+        std::uint64_t begin = 0;
+        std::uint64_t end = 0;
+        bucket_range(key, begin, end);
+        return end - begin;
     }
 
     // Calls visit(map, cell) for every entry of the key whose map lies in [first_map,
@@ -104,18 +42,16 @@ public:
     template <class Visit>
     std::uint64_t for_each_entry(std::uint64_t key, int first_map, int end_map, Visit visit) const
     {
-        if (empty()) {
-            return 0;
-        }
-        const std::uint32_t bucket = bucket_of(key);
-        const std::uint32_t check = check_of(key, m_arrays.bits) << (32 - candidate_check_bits);
+        std::uint64_t begin = 0;
+        std::uint64_t end = 0;
+        bucket_range(key, begin, end);
+        const std::uint32_t check = candidate_check(key, m_arrays.bits)
+                                    << (32 - candidate_check_bits);
         constexpr std::uint32_t cell_mask = candidate_cell_limit - 1;
-        const std::uint32_t begin = m_arrays.starts[bucket];
-        const std::uint32_t end = m_arrays.starts[bucket + 1];
-        for (std::uint32_t k = begin; k < end; ++k) {
+        for (std::uint64_t k = begin; k < end; ++k) {
             const CandidateEntry entry = m_arrays.entries[k];
-            if ((entry.place & ~cell_mask) == check && int(entry.map) >= first_map &&
-                int(entry.map) < end_map) {
+            if ((entry.place & ~cell_mask) == check && entry.map >= std::uint32_t(first_map) &&
+                entry.map < std::uint32_t(end_map)) {
                 visit(int(entry.map), int(entry.place & cell_mask));
             }
         }
@@ -123,57 +59,15 @@ public:
     }
 
 private:
+    void bucket_range(std::uint64_t key, std::uint64_t &begin, std::uint64_t &end) const
+    {
+        if (empty()) {
+            return;
+        }
+        const std::uint32_t bucket = candidate_bucket(key, m_arrays.bits);
+        end = std::min<std::uint64_t>(m_arrays.starts[bucket + 1], m_arrays.size);
+        begin = std::min<std::uint64_t>(m_arrays.starts[bucket], end);
+    }
+
     CandidateArrays m_arrays;
 };
-
-// Builds an index's arrays a range of buckets at a time, so that databases of any size are
-// indexed in bounded memory: one pass over the maps counts the entries of every bucket, then
-// one more pass per range of buckets lists that range's entries in order.
-class CandidateIndexPlan
-{
-public:
-    // For at most `most_entries` entries (the blocks of the maps' sizes).
-    explicit CandidateIndexPlan(std::uint64_t most_entries);
-
-    // Counts the map's entries; maps in database order.
-    void count(const FeatureMap &map);
-
-    int bits() const { return m_bits; }
-    // Bucket b's entries are [starts[b], starts[b + 1]), once every map was counted.
-    std::vector<std::uint32_t> starts() const;
-    std::uint64_t size() const { return m_total; }
-    KeyRarity rarity() const { return KeyRarity::from_counts(m_codes); }
-
-    // The entries of the buckets [first, end), from a pass over the maps in database order.
-    class Range
-    {
-    public:
-        Range(const std::vector<std::uint32_t> &starts, int bits, std::uint32_t first,
-              std::uint32_t end);
-        void add(std::uint32_t map_number, const FeatureMap &map);
-        const std::vector<CandidateEntry> &entries() const { return m_entries; }
-        std::vector<CandidateEntry> take() { return std::move(m_entries); }
-
-    private:
-        int m_bits;
-        std::uint32_t m_first;
-        std::uint32_t m_end;
-        std::uint32_t m_base;               // the range's first entry
-        std::vector<std::uint32_t> m_next;  // where each bucket's next entry goes
-        std::vector<CandidateEntry> m_entries;
-    };
-    // The end of the range of buckets from `first` whose entries number at most `most` (at
-    // least one bucket).
-    static std::uint32_t range_end(const std::vector<std::uint32_t> &starts, std::uint32_t first,
-                                   std::uint64_t most);
-
-private:
-    int m_bits = 0;
-    std::vector<std::uint32_t> m_counts; // per bucket
-    std::uint64_t m_total = 0;
-    std::array<std::array<std::uint64_t, key_code_count>, key_block_cells> m_codes{};
-};
-
-// The most entries the maps' blocks can give: what CandidateIndexPlan is made for.
-std::uint64_t candidate_blocks_of(const QList<FeatureMap> &maps);
-std::uint64_t candidate_blocks_of(int width, int height);

@@ -6,7 +6,7 @@
 #include "maps/descriptor.h"
 #include "maps/grey_map.h"
 #include "search/aligned_search.h"
-#include "search/block_keys.h"
+#include "maps/block_keys.h"
 #include "search/candidate_index.h"
 #include "search/cell_index.h"
 #include "search/indexed_search.h"

@@ -1,4 +1,4 @@
-#include "search/candidate_index.h"
+#include "maps/candidate_blocks.h"
 
 #include <algorithm>
 #include <limits>
@@ -7,7 +7,7 @@
 int candidate_bucket_bits(std::uint64_t entries)
 {
     int bits = 10;
-    while (bits < 30 && (std::uint64_t(1) << bits) < entries / 8) {
+    while (bits < candidate_most_bits && (std::uint64_t(1) << bits) < entries / 8) {
         ++bits;
     }
     return bits;
@@ -32,28 +32,19 @@ std::uint64_t candidate_blocks_of(const QList<FeatureMap> &maps)
     return blocks;
 }
 
-namespace {
-
-CandidateEntry entry_of(std::uint32_t map, std::uint32_t place, std::uint64_t key, int bits)
-{
-    return {map, place | CandidateIndex::check_of(key, bits) << (32 - candidate_check_bits)};
-}
-
-} // namespace
-
-CandidateIndexPlan::CandidateIndexPlan(std::uint64_t most_entries)
-    : m_bits(candidate_bucket_bits(most_entries))
+CandidateIndexPlan::CandidateIndexPlan(std::uint64_t entries)
+    : m_bits(candidate_bucket_bits(entries))
     , m_counts(std::size_t(1) << m_bits, 0)
-{
-    if (most_entries >= std::numeric_limits<std::uint32_t>::max()) {
-        throw std::length_error("more than 2^32 blocks of cells to index");
-    }
-}
+{}
 
 void CandidateIndexPlan::count(const FeatureMap &map)
 {
+    if (m_total + candidate_blocks_of(map.width, map.height) >=
+        std::numeric_limits<std::uint32_t>::max()) {
+        throw std::length_error("more than 2^32 blocks of cells to index");
+    }
     for_each_block_key(map, [&](std::uint64_t key, std::uint32_t, const BlockCodes &codes) {
-        ++m_counts[key >> (64 - m_bits)];
+        ++m_counts[candidate_bucket(key, m_bits)];
         ++m_total;
         for (std::size_t c = 0; c < codes.size(); ++c) {
             ++m_codes[c][std::size_t(codes[c] + key_code_count / 2)];
@@ -97,15 +88,16 @@ CandidateIndexPlan::Range::Range(const std::vector<std::uint32_t> &starts, int b
 void CandidateIndexPlan::Range::add(std::uint32_t map_number, const FeatureMap &map)
 {
     for_each_block_key(map, [&](std::uint64_t key, std::uint32_t place, const BlockCodes &) {
-        const std::uint32_t bucket = std::uint32_t(key >> (64 - m_bits));
+        const std::uint32_t bucket = candidate_bucket(key, m_bits);
         if (bucket >= m_first && bucket < m_end) {
             std::uint32_t &next = m_next[bucket - m_first];
-            m_entries[next++ - m_base] = entry_of(map_number, place, key, m_bits);
+            m_entries[next++ - m_base] = {
+                map_number, place | candidate_check(key, m_bits) << (32 - candidate_check_bits)};
         }
     });
 }
 
-CandidateIndex CandidateIndex::build(const QList<FeatureMap> &maps)
+CandidateArrays candidate_arrays(const QList<FeatureMap> &maps)
 {
     CandidateIndexPlan plan(candidate_blocks_of(maps));
     for (const FeatureMap &map : maps) {
@@ -129,6 +121,6 @@ CandidateIndex CandidateIndex::build(const QList<FeatureMap> &maps)
     arrays.entries = owned->entries.data();
     arrays.size = owned->entries.size();
     arrays.rarity = plan.rarity();
-    arrays.storage = owned;
-    return CandidateIndex(std::move(arrays));
+    arrays.storage = std::move(owned);
+    return arrays;
 }

@@ -1,4 +1,4 @@
-#include "search/block_keys.h"
+#include "maps/block_keys.h"
 
 #include <cmath>
 

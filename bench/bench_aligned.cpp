@@ -105,8 +105,8 @@ void run(benchmark::State &state, SearchMode mode, bool noisy)
             aligned.threads = 1;
             aligned.runner_up = false;
             const AlignedSearch one = aligned_search(centres, c.database, c.index, aligned);
-            candidates += one.candidates;
-            full_scans += one.full_scans;
+            candidates += one.work.candidates;
+            full_scans += one.work.full_scans;
         }
         state.counters["candidates"] = double(candidates);
         state.counters["full scans"] = full_scans;

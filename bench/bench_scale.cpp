@@ -137,8 +137,8 @@ void search(benchmark::State &state, SearchMode mode, int threads)
             aligned.threads = 1;
             aligned.runner_up = false;
             const AlignedSearch one = aligned_search(centres, contents.maps, index, aligned);
-            candidates += one.candidates;
-            full_scans += one.full_scans;
+            candidates += one.work.candidates;
+            full_scans += one.work.full_scans;
         }
         state.counters["candidates per pattern"] = double(candidates) / s.patterns.size();
         state.counters["full scans"] = full_scans;

@@ -1,7 +1,6 @@
 #include "cli/outputs.h"
 
 #include "cli/cli_commands.h"
-#include "search/best_window.h"
 #include "support/atomic_file.h"
 #include "support/shard.h"
 
@@ -28,7 +27,8 @@ QString ratio_text(const Answer &answer)
     if (ratio) {
         return std::isinf(*ratio) ? QStringLiteral("inf") : QString::number(*ratio, 'g', 6);
     }
-    return answer.best && answer.other_images ? QString(">%1").arg(runner_up_reach) : QString();
+    return answer.best && answer.other_images ? QString(">%1").arg(answer.runner_up_reach())
+                                              : QString();
 }
 
 // A float as JSON: numbers stay exact; values JSON cannot hold become null.

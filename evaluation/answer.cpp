@@ -1,6 +1,6 @@
 #include "evaluation/answer.h"
 
-#include "search/best_window.h"
+#include "search/search_strategy.h"
 #include "search/window_compare.h"
 
 #include <QFileInfo>
@@ -40,12 +40,18 @@ std::optional<double> Answer::ratio() const
     return double(runner_up->score) / double(best->score);
 }
 
+double Answer::runner_up_reach() const
+{
+    return ::runner_up_reach(mode);
+}
+
 namespace {
 
 Answer common_answer(const PatternPick &pick, const QString &file, QSize size,
-                     const QString &database_folder)
+                     const QString &database_folder, SearchMode mode)
 {
     Answer answer;
+    answer.mode = mode;
     answer.file = file;
     answer.base_name = pick.pattern_name;
     answer.pattern_size = size;
@@ -70,7 +76,7 @@ Answer common_answer(const PatternPick &pick, const QString &file, QSize size,
 Answer literal_answer(const PatternPick &pick, const QString &file, QSize size,
                       const WindowSettings &settings, const QString &database_folder)
 {
-    Answer answer = common_answer(pick, file, size, database_folder);
+    Answer answer = common_answer(pick, file, size, database_folder, SearchMode::literal);
     if (pick.best) {
         const int step = settings.step();
         answer.crop = QRect(pick.best->x * step, pick.best->y * step, size.width(), size.height());
@@ -91,7 +97,7 @@ Answer literal_answer(const PatternPick &pick, const QString &file, QSize size,
 Answer aligned_answer(const PatternPick &pick, const QString &file, QSize size,
                       const WindowSettings &settings, const QString &database_folder)
 {
-    Answer answer = common_answer(pick, file, size, database_folder);
+    Answer answer = common_answer(pick, file, size, database_folder, SearchMode::aligned);
     if (!pick.any_cells) {
         answer.verdict = Verdict::too_small;
         return answer;
@@ -110,7 +116,7 @@ Answer aligned_answer(const PatternPick &pick, const QString &file, QSize size,
     const bool exact = score <= residual && cells >= exact_cells;
     const bool close = score <= found_share * pick.magnitude && cells >= found_cells;
     const bool rival =
-        pick.runner_up && (double(pick.runner_up->score) <= found_runner_up * score ||
+        pick.runner_up && (double(pick.runner_up->score) <= answer.runner_up_reach() * score ||
                            double(pick.runner_up->score) <= residual);
     if (exact && !(pick.runner_up && double(pick.runner_up->score) <= residual)) {
         answer.verdict = Verdict::exact;
@@ -182,9 +188,10 @@ QString answer_block(const Answer &answer)
                               .arg(answer.runner_up->name, number(answer.runner_up->score),
                                    std::isinf(ratio) ? QString("infinitely many") : number(ratio)));
     } else {
-        const double reach = answer.tolerance > 0 ? runner_up_reach : found_runner_up;
-        line("runner-up", answer.other_images ? QString("none within %1 times the best").arg(reach)
-                                              : QString("no other image"));
+        line("runner-up",
+             answer.other_images
+                 ? QString("none within %1 times the best").arg(answer.runner_up_reach())
+                 : QString("no other image"));
     }
     return text;
 }

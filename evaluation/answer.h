@@ -8,7 +8,7 @@
 // (x * step, y * step), within one step when the crop was not cut on the grid.
 
 #include "maps/window_settings.h"
-#include "search/database_search.h"
+#include "search/search_records.h"
 
 #include <QPoint>
 #include <QRect>
@@ -37,12 +37,11 @@ QString verdict_text(Verdict verdict);
 //              a window that matches exactly), at least exact_cells cells, and no other image
 //              scores that low;
 //   found      score <= found_share * M, at least found_cells cells, and no other image scores
-//              within found_runner_up times the score;
+//              within the search's runner-up reach (runner_up_reach) times the score;
 //   ambiguous  as found or exact, but another image comes that close;
 //   not found  anything else.
 constexpr double exact_share = 5.1e-6;
 constexpr double found_share = 0.2;
-constexpr double found_runner_up = 5;
 constexpr int exact_cells = 2;
 constexpr int found_cells = 4;
 
@@ -53,7 +52,7 @@ struct Answer {
     QString picked_name; // empty when no window fits
     QString found_image; // "database/" + picked name + "." + the pattern's suffix, when it exists
     std::optional<MatchCandidate> best;      // map cell position and score
-    std::optional<MatchCandidate> runner_up; // best of the other images, within twice the best
+    std::optional<MatchCandidate> runner_up; // best of the other images, within runner_up_reach()
     bool other_images = false;               // other images have windows at all
     QSize map_size;       // the pattern's descriptor map: map_size.width() x height() cells
     QPoint phase;         // the grid phase of the pattern's cells; (0, 0) on the literal grid
@@ -62,10 +61,15 @@ struct Answer {
     int tolerance = 0;    // how many pixels the crop's corner may be off either way
     Verdict verdict = Verdict::no_window;
     bool found = false; // the picked name is the pattern's base name
+    // The search that answered.
+    SearchMode mode = SearchMode::literal;
 
     qint64 cells() const { return qint64(map_size.width()) * map_size.height(); }
     // runner-up score / best score, infinite for a best of 0; none without a runner-up.
     std::optional<double> ratio() const;
+    // How far the search looked for the runner-up, in times the best score: runner_up_reach of
+    // the answer's mode (search/search_strategy.h).
+    double runner_up_reach() const;
 };
 
 // The answer of the literal search for one pattern: `file` and `size` describe the pattern

@@ -20,11 +20,14 @@
 // many is scanned in full, seeded with the best score so far. Windows cut off (9999) or scoring not
 // a number never win while a score below 9999 exists; when none does, every phase is scanned in
 // full.
+//
+// The search is planned (phase_plan.h), run in rounds (phase_search.h), and read here.
 
 #include "maps/centre_descriptor.h"
 #include "maps/feature_map.h"
 #include "search/cell_index.h"
 #include "search/match_candidate.h"
+#include "search/phase_search.h"
 
 #include <QList>
 #include <QPoint>
@@ -54,9 +57,7 @@ struct AlignedSearch {
     bool other_images = false;              // maps of other names have windows
     QSize map_size;                         // of the best's phase
     double magnitude = 0;                   // sum of |cells| of the best's phase
-    // Work done, for tuning and benchmarks.
-    qint64 candidates = 0;
-    int full_scans = 0;
+    SearchWork work;                        // for tuning and benchmarks
     // Searched within a bound: a lower bound of the score of every window left above the last
     // limit that was looked at, infinite when none was (where the next limit pays to start).
     double least_rejected = 0;

@@ -382,10 +382,10 @@ RunnerUp runner_up_window(const FeatureMap &pattern, const QList<FeatureMap> &da
         return result;
     }
     // Only windows within reach matter, from the start.
-    const float reach = static_cast<float>(double(runner_up_reach) * double(best.score));
+    const float reach = static_cast<float>(double(literal_runner_up_reach) * double(best.score));
     result.window = best_window_within(pattern, database, threads, reach, &other);
     if (result.window &&
-        !(double(result.window->score) <= double(runner_up_reach) * double(best.score))) {
+        !(double(result.window->score) <= double(literal_runner_up_reach) * double(best.score))) {
         result.window.reset();
     }
     return result;

@@ -62,11 +62,11 @@ private:
 
 // Runner-ups are looked for up to this many times the best score: beyond, the best is clear,
 // and proving how far the runner-up lies would cost a scan of nearly every window.
-constexpr int runner_up_reach = 2;
+constexpr int literal_runner_up_reach = 2;
 
 struct RunnerUp {
     // The best window among the maps whose name differs from that of `best` (the first such
-    // minimum), when it scores at most runner_up_reach times the best score.
+    // minimum), when it scores at most literal_runner_up_reach times the best score.
     std::optional<MatchCandidate> window;
     bool other_images = false; // some map of another name has windows
 };

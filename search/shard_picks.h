@@ -4,8 +4,8 @@
 // the whole database makes. Slices are in database order, so among equal scores the earlier
 // slice holds the earlier map.
 
-#include "search/database_search.h"
 #include "search/match_candidate.h"
+#include "search/search_records.h"
 
 #include <QByteArray>
 #include <QList>

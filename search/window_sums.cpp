@@ -5,6 +5,42 @@
 #include <limits>
 #include <numeric>
 
+namespace {
+
+// Prefix sums of the values and counts of cells that are not finite, one row and one column
+// larger than the map.
+struct PrefixSums {
+    explicit PrefixSums(const FeatureMap &map)
+        : w(map.width + 1)
+        , total(static_cast<std::size_t>(w) * (map.height + 1), 0.0)
+        , odd(total.size(), 0)
+    {
+        for (int y = 0; y < map.height; ++y) {
+            double row = 0;
+            int row_odd = 0;
+            for (int x = 0; x < map.width; ++x) {
+                const float v = map.at(x, y);
+                const bool finite = std::isfinite(v);
+                row += finite ? v : 0.0;
+                row_odd += finite ? 0 : 1;
+                magnitude += finite ? std::fabs(v) : 0.0;
+                const std::size_t here = std::size_t(y + 1) * w + (x + 1);
+                total[here] = total[here - w] + row;
+                odd[here] = odd[here - w] + row_odd;
+            }
+        }
+    }
+
+    std::size_t at(int cx, int cy) const { return std::size_t(cy) * w + cx; }
+
+    int w;
+    std::vector<double> total;
+    std::vector<int> odd;
+    double magnitude = 0;
+};
+
+} // namespace
+
 double WindowSums::total_of(const double *b)
 {
     return ((b[0] + b[1]) + (b[2] + b[3])) + ((b[4] + b[5]) + (b[6] + b[7]));
@@ -42,31 +78,14 @@ WindowSums::WindowSums(const QList<FeatureMap> &database, int width, int height)
             map.height < height) {
             continue;
         }
-        // Prefix sums of the values and counts of cells that are not finite, one row and one
-        // column larger than the map.
-        const int w = map.width + 1;
-        std::vector<double> total(static_cast<std::size_t>(w) * (map.height + 1), 0.0);
-        std::vector<int> odd(total.size(), 0);
-        double magnitude = 0;
-        for (int y = 0; y < map.height; ++y) {
-            double row = 0;
-            int row_odd = 0;
-            for (int x = 0; x < map.width; ++x) {
-                const float v = map.at(x, y);
-                const bool finite = std::isfinite(v);
-                row += finite ? v : 0.0;
-                row_odd += finite ? 0 : 1;
-                magnitude += finite ? std::fabs(v) : 0.0;
-                const std::size_t at = std::size_t(y + 1) * w + (x + 1);
-                total[at] = total[at - w] + row;
-                odd[at] = odd[at - w] + row_odd;
-            }
-        }
+        const PrefixSums sums(map);
         // Each prefix sum is formed with at most (cells) roundings of at most epsilon times
         // the magnitude so far; a box sum takes four of them.
-        largest_error = std::max(largest_error, 4 * double(map.cell_count() + 2) * magnitude *
+        largest_error = std::max(largest_error, 4 * double(map.cell_count() + 2) * sums.magnitude *
                                                     std::numeric_limits<double>::epsilon());
-        auto at = [w](int cx, int cy) { return std::size_t(cy) * w + cx; };
+        const std::vector<double> &total = sums.total;
+        const std::vector<int> &odd = sums.odd;
+        auto at = [&sums](int cx, int cy) { return sums.at(cx, cy); };
         for (int x = 0; x + width <= map.width; ++x) {
             for (int y = 0; y + height <= map.height; ++y) {
                 const int bad = odd[at(x + width, y + height)] - odd[at(x, y + height)] -

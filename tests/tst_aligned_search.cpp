@@ -169,8 +169,8 @@ private slots:
             AlignedOptions options;
             options.threads = 1 + round % 2;
             const AlignedSearch found = aligned_search(centres, database, index, options);
-            candidates += found.candidates;
-            full_scans += found.full_scans;
+            candidates += found.work.candidates;
+            full_scans += found.work.full_scans;
             const QString where = QString("round %1, radius %2 divisor %3, pattern %4 x %5")
                                       .arg(round)
                                       .arg(a)

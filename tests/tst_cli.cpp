@@ -365,6 +365,40 @@ private slots:
                  (QStringList{"47", "23", "0", "3", "7", "exact"}));
     }
 
+    // How far the runner-up was looked for reads the same in the answer block, the report's
+    // ratio and the document's: each search's own reach.
+    void runner_up_reach_reads_the_same_everywhere_data()
+    {
+        QTest::addColumn<QStringList>("mode");
+        QTest::addColumn<QString>("reach");
+        QTest::newRow("literal: twice the best") << QStringList{} << "2";
+        QTest::newRow("aligned: 5 times the best") << QStringList{"--aligned"} << "5";
+    }
+    void runner_up_reach_reads_the_same_everywhere()
+    {
+        QFETCH(QStringList, mode);
+        QFETCH(QString, reach);
+        Workspace w;
+        QCOMPARE(cli({"-r", "10", "build", "database", "three"}).status, 0);
+        const Run search =
+            cli(mode + QStringList{"-r", "10", "--json", "out.json", "search",
+                                   "patterns/cat.crop.png", "precomputed_databases/three.ft1"});
+        QCOMPARE(search.status, 0);
+        QVERIFY2(search.out.contains("  runner-up   none within " + reach + " times the best\n"),
+                 qPrintable(search.out));
+        const QJsonObject document = QJsonDocument::fromJson(file_bytes("out.json")).object();
+        const QJsonObject cat = document["results"].toArray()[0].toObject();
+        QCOMPARE(cat["ratio"].toString(), ">" + reach);
+        QCOMPARE(cli(mode + QStringList{"-r", "10", "--report", "report.tsv", "multi",
+                                        "precomputed_databases/three.ft1"})
+                     .status,
+                 0);
+        const QStringList row =
+            QString::fromUtf8(file_bytes("report.tsv")).split('\n')[1].split('\t');
+        QCOMPARE(row[1], QString("cat.crop.png"));
+        QCOMPARE(row[row.size() - 2], ">" + reach);
+    }
+
     // With a binary index beside the database, multi and the aligned multi print and report
     // exactly what they do from the text.
     void index_gives_the_same_results()

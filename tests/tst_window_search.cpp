@@ -136,7 +136,7 @@ QString runner_up_mismatch(const FeatureMap &pattern, const QList<FeatureMap> &d
     const RunnerUp found = runner_up_window(pattern, database, threads, *best);
     const bool within_reach =
         expected.runner_map >= 0 &&
-        double(expected.runner_score) <= double(runner_up_reach) * double(expected.score);
+        double(expected.runner_score) <= double(literal_runner_up_reach) * double(expected.score);
     if (bool(found.window) != within_reach) {
         return QString("runner-up %1, expected %2")
             .arg(found.window ? "found" : "none")

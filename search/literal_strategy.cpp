@@ -1,0 +1,71 @@
+#include "search/literal_strategy.h"
+
+#include "maps/descriptor.h"
+
+namespace {
+
+class LiteralStrategy : public SearchStrategy
+{
+public:
+    LiteralStrategy(const WindowSettings &settings, const SearchSlice &slice, int threads)
+        : m_settings(settings)
+        , m_slice(slice)
+        , m_threads(threads)
+    {}
+
+    QList<PatternPick> best_picks(const QList<FeatureMap> &patterns,
+                                  const Progress &progress) override
+    {
+        QList<PatternPick> picks;
+        for (const FeatureMap &pattern : patterns) {
+            picks.append(best_pick(pattern));
+            if (progress) {
+                progress(picks.size(), patterns.size());
+            }
+        }
+        return picks;
+    }
+
+    // Only the runner-up's search tells other images.
+    void find_runner_ups(const QList<FeatureMap> &patterns, QList<PatternPick> &picks,
+                         bool runner_up) override
+    {
+        for (int k = 0; k < patterns.size() && runner_up; ++k) {
+            PatternPick &pick = picks[k];
+            if (!pick.best) {
+                continue;
+            }
+            const RunnerUp found = runner_up_window(descriptor_map(patterns[k], m_settings),
+                                                    m_slice.maps, m_threads, *pick.best);
+            pick.runner_up = found.window;
+            pick.other_images = found.other_images;
+        }
+    }
+
+private:
+    PatternPick best_pick(const FeatureMap &pattern) const
+    {
+        PatternPick pick;
+        pick.pattern_name = pattern.name;
+        const FeatureMap descriptor = descriptor_map(pattern, m_settings);
+        pick.map_width = descriptor.width;
+        pick.map_height = descriptor.height;
+        pick.any_cells = descriptor.has_values();
+        pick.best = best_window(descriptor, m_slice.maps, m_threads);
+        pick.found = pattern.name == pick.picked_name();
+        return pick;
+    }
+
+    WindowSettings m_settings;
+    SearchSlice m_slice;
+    int m_threads;
+};
+
+} // namespace
+
+std::unique_ptr<SearchStrategy> make_literal_strategy(const WindowSettings &settings,
+                                                      const SearchSlice &slice,
+                                                      const SearchOptions &options)
+{
+    return std::make_unique<LiteralStrategy>(settings, slice, options.threads);
+}

@@ -1,0 +1,70 @@
+#pragma once
+// What a database search is asked and what it answers: the options, the pick of each pattern
+// and the outcome of the whole search. Every strategy fills the same records, so that the hall,
+// the shared work and the answers need not know which strategy searched.
+
+#include "search/match_candidate.h"
+
+#include <QList>
+#include <QPoint>
+#include <QString>
+
+#include <cstdint>
+#include <functional>
+#include <optional>
+
+struct PatternPick {
+    QString pattern_name;
+    std::optional<MatchCandidate> best; // nothing when no window of any map fits the pattern
+    // With runner-ups asked for: the best window among the maps of other names, when one scores
+    // within the strategy's runner_up_reach times the best, and whether maps of other names have
+    // windows.
+    std::optional<MatchCandidate> runner_up;
+    bool other_images = false;
+    int map_width = 0; // the sizes of the pattern's descriptor map (of the best's phase)
+    int map_height = 0;
+    bool found = false;
+    // The aligned search: the grid phase of the best, the sum of |cells| of its map, and whether
+    // any phase of the pattern has cells.
+    QPoint phase;
+    double magnitude = 0;
+    bool any_cells = false;
+
+    QString picked_name() const { return best ? best->name : QString(); }
+};
+
+enum class SearchStatus {
+    searched,         // the summary line was written
+    empty_database,   // nothing was done
+    invalid_settings, // nothing was done
+    no_patterns,      // the time was measured, nothing else
+};
+
+struct SearchOutcome {
+    SearchStatus status = SearchStatus::empty_database;
+    std::uint32_t elapsed_ms = 0;
+    double seconds = 0; // the same time, to the microsecond
+    int patterns = 0;
+    int found = 0;
+    float rate = 0; // found / patterns * 100, as a float
+    QList<PatternPick> picks;
+};
+
+class CellIndex;
+
+// Each mode is one strategy (see search/search_strategy.h).
+enum class SearchMode {
+    literal, // the pattern's own grid against the database's, as the system searches
+    aligned, // every grid phase of the pattern (see search/aligned_search.h)
+};
+
+struct SearchOptions {
+    std::function<std::uint32_t()> clock;              // the tick counter; tick_ms when empty
+    std::function<void(int done, int total)> progress; // called after each pattern
+    int threads = 0; // threads sharing the database maps of each pattern; 0: one per core
+    // Also find each pattern's runner-up, after the timed search and its line.
+    bool runner_up = true;
+    SearchMode mode = SearchMode::literal;
+    // The aligned search's sorted cells of the database; made for the search when null.
+    const CellIndex *index = nullptr;
+};

@@ -5,6 +5,7 @@
 // Each returns the process's exit status.
 
 #include "maps/window_settings.h"
+#include "search/search_records.h"
 
 #include <QString>
 #include <QStringList>
@@ -18,7 +19,8 @@ struct CliOptions {
     bool radius_given = false;
     QString report;       // a path, "-" for standard output, or empty
     QString json;         // likewise
-    bool aligned = false; // the aligned search instead of the literal one
+    SearchMode mode = SearchMode::literal;
+    bool index = false; // build: also write the binary index
     int threads = 0;      // cores to use; 0: all
     QString plot;         // monster: the sweep plot (SVG), or empty
     QString html;         // the page for people, or empty

@@ -26,7 +26,8 @@ struct IndexWrite {
 struct IndexWriteOptions {
     // About the most memory the sorting of cells and the candidate index take at a time: a
     // larger database takes more passes over its values, read back from the index.
-    std::size_t memory_bytes = std::size_t(768) << 20;
+    std::size_t memory_bytes = std::size_t(1) << 30;
+    int threads = 0; // 0: one per core
 };
 
 // Reads the .ft1's text once (never an older index) and writes the index beside it, aside and

@@ -13,11 +13,15 @@
 #include "maps/sorted_cells.h"
 #include "support/atomic_file.h"
 #include "support/checksum.h"
+#include "support/scratch_file.h"
+#include "support/threads.h"
 
+#include <QElapsedTimer>
 #include <QFileInfo>
 #include <QHash>
 #include <QMap>
 
+#include <cstdio>
 #include <cstring>
 #include <vector>
 
@@ -97,8 +101,9 @@ public:
         , m_maps(maps)
     {}
 
-    // Calls take(number, map) for every map in order; false when reading failed.
-    template <class Take> bool each(Take take)
+    // Calls take(first_number, maps) for every batch of consecutive maps in order; false when
+    // reading failed. The maps' values live until the next batch is read.
+    template <class Take> bool each_batch(Take take)
     {
         constexpr std::uint64_t batch = std::uint64_t(16) << 20; // floats
         std::size_t next = 0;
@@ -111,20 +116,26 @@ public:
                 ++end;
             } while (end < m_maps.size() &&
                      floats + std::uint64_t(m_maps[end].width) * m_maps[end].height <= batch);
-            auto buffer = std::shared_ptr<float[]>(new float[floats]);
+            if (floats > m_floats) {
+                m_buffer = std::shared_ptr<float[]>(new float[floats]);
+                m_floats = floats;
+            }
+            const std::shared_ptr<float[]> &buffer = m_buffer;
             if (!m_file.read_at(qint64(m_values_offset + m_maps[next].values_index * sizeof(float)),
                                 reinterpret_cast<char *>(buffer.get()),
                                 qint64(floats * sizeof(float)))) {
                 return false;
             }
+            std::vector<FeatureMap> maps;
             for (std::size_t k = next; k < end; ++k) {
                 FeatureMap map;
                 map.width = m_maps[k].width;
                 map.height = m_maps[k].height;
                 map.values = std::shared_ptr<float[]>(
                     buffer, buffer.get() + (m_maps[k].values_index - m_maps[next].values_index));
-                take(std::uint32_t(k), map);
+                maps.push_back(map);
             }
+            take(std::uint32_t(next), maps);
             next = end;
         }
         return true;
@@ -134,6 +145,99 @@ private:
     AtomicFile &m_file;
     std::uint64_t m_values_offset;
     const std::vector<MapPlace> &m_maps;
+    std::shared_ptr<float[]> m_buffer; // kept from batch to batch
+    std::uint64_t m_floats = 0;
+};
+
+// The candidate index's entries as the first pass makes them, in files of a range of buckets
+// each, to be sorted into place a file at a time.
+class SpillFiles : public CandidateSpill
+{
+public:
+    SpillFiles(const QString &beside, int bits, int files)
+        : m_width(std::max<std::uint64_t>(
+              1, ((std::uint64_t(1) << bits) + std::uint64_t(files) - 1) / std::uint64_t(files)))
+    {
+        for (int k = 0; k < files; ++k) {
+            m_files.push_back(std::make_unique<ScratchFile>(beside));
+            m_buffers.emplace_back();
+        }
+    }
+
+    void add(const CandidateGathered &gathered) override
+    {
+        const std::size_t file = std::size_t(gathered.bucket / m_width);
+        std::vector<CandidateGathered> &buffer = m_buffers[file];
+        buffer.push_back(gathered);
+        if (buffer.size() >= buffered) {
+            flush(file);
+        }
+    }
+
+    bool finish()
+    {
+        for (std::size_t file = 0; file < m_files.size(); ++file) {
+            flush(file);
+        }
+        return ok();
+    }
+
+    bool ok() const
+    {
+        return std::all_of(m_files.begin(), m_files.end(),
+                           [](const auto &file) { return file->ok(); });
+    }
+    QString error() const
+    {
+        for (const auto &file : m_files) {
+            if (!file->ok()) {
+                return file->error();
+            }
+        }
+        return QString();
+    }
+
+    std::size_t files() const { return m_files.size(); }
+    std::uint32_t first_bucket(std::size_t file) const { return std::uint32_t(file * m_width); }
+
+    // The entries of the file whose buckets lie in [first, end).
+    bool read(std::size_t file, std::uint32_t first, std::uint32_t end,
+              std::vector<CandidateGathered> &gathered)
+    {
+        ScratchFile &scratch = *m_files[file];
+        const qint64 count = scratch.size() / qint64(sizeof(CandidateGathered));
+        std::vector<CandidateGathered> piece(std::min<qint64>(count, qint64(1) << 20));
+        for (qint64 done = 0; done < count;) {
+            const qint64 taken = std::min<qint64>(count - done, qint64(piece.size()));
+            if (!scratch.read_at(done * qint64(sizeof(CandidateGathered)),
+                                 reinterpret_cast<char *>(piece.data()),
+                                 taken * qint64(sizeof(CandidateGathered)))) {
+                return false;
+            }
+            for (qint64 k = 0; k < taken; ++k) {
+                if (piece[std::size_t(k)].bucket >= first && piece[std::size_t(k)].bucket < end) {
+                    gathered.push_back(piece[std::size_t(k)]);
+                }
+            }
+            done += taken;
+        }
+        return true;
+    }
+
+private:
+    static constexpr std::size_t buffered = std::size_t(1) << 16;
+
+    void flush(std::size_t file)
+    {
+        std::vector<CandidateGathered> &buffer = m_buffers[file];
+        m_files[file]->append(reinterpret_cast<const char *>(buffer.data()),
+                              qint64(buffer.size() * sizeof(CandidateGathered)));
+        buffer.clear();
+    }
+
+    std::uint64_t m_width;
+    std::vector<std::unique_ptr<ScratchFile>> m_files;
+    std::vector<std::vector<CandidateGathered>> m_buffers;
 };
 
 // What the first pass over the text gives besides the values: the maps' places, and the counts
@@ -241,12 +345,12 @@ template <class T> bool write_array(AtomicFile &file, std::uint64_t offset, cons
 
 // The sorted cells, a range of values at a time.
 bool write_sorted_cells(AtomicFile &file, MapsBack &maps, CellSorter &sorter,
-                        const IndexLayout &at)
+                        const IndexLayout &at, int threads)
 {
     bool ok = true;
     while (ok && sorter.next_pass()) {
-        ok = maps.each([&](std::uint32_t number, const FeatureMap &map) {
-            sorter.add(number, map);
+        ok = maps.each_batch([&](std::uint32_t first, const std::vector<FeatureMap> &batch) {
+            sorter.add(first, batch, threads);
         });
         sorter.finish_pass();
     }
@@ -257,21 +361,30 @@ bool write_sorted_cells(AtomicFile &file, MapsBack &maps, CellSorter &sorter,
                        sorter.next_samples().size());
 }
 
-// The candidate index, a range of buckets at a time.
-bool write_candidates(AtomicFile &file, MapsBack &maps, const CandidateIndexPlan &plan,
+// The candidate index, from the spilled entries: a file at a time, or a range of its buckets at
+// a time when it holds more than `most` entries.
+bool write_candidates(AtomicFile &file, SpillFiles &spill, CandidateIndexPlan &plan,
                       std::uint64_t most, const IndexLayout &at)
 {
     const std::vector<std::uint32_t> starts = plan.starts();
-    bool ok = true;
-    for (std::uint32_t first = 0; ok && first + 1 < starts.size();) {
-        const std::uint32_t end = CandidateIndexPlan::range_end(starts, first, most);
-        CandidateIndexPlan::Range range(starts, plan.bits(), first, end);
-        ok = maps.each([&](std::uint32_t number, const FeatureMap &map) {
-            range.add(number, map);
-        });
-        ok = ok && write_array(file, at.candidates + starts[first] * sizeof(CandidateEntry),
-                               range.entries().data(), range.entries().size());
-        first = end;
+    const std::uint32_t buckets = std::uint32_t(starts.size() - 1);
+    bool ok = spill.finish();
+    for (std::size_t part = 0; ok && part < spill.files(); ++part) {
+        const std::uint32_t part_end =
+            part + 1 < spill.files() ? std::min(buckets, spill.first_bucket(part + 1)) : buckets;
+        for (std::uint32_t first = std::min(buckets, spill.first_bucket(part));
+             ok && first < part_end;) {
+            const std::uint32_t end =
+                std::min(part_end, CandidateIndexPlan::range_end(starts, first, most));
+            std::vector<CandidateGathered> gathered;
+            gathered.reserve(std::size_t(starts[end] - starts[first]));
+            ok = spill.read(part, first, end, gathered);
+            const std::vector<CandidateEntry> entries =
+                CandidateIndexPlan::sorted(gathered, first, end);
+            ok = ok && write_array(file, at.candidates + starts[first] * sizeof(CandidateEntry),
+                                   entries.data(), entries.size());
+            first = end;
+        }
     }
     return ok && write_array(file, at.starts, starts.data(), starts.size());
 }
@@ -331,14 +444,21 @@ IndexWrite write_ft1_index(const QString &ft1_path, const IndexWriteOptions &opt
         result.error = file.error();
         return result;
     }
-    // A cell takes some ten characters of text: the candidate index's buckets follow from the
-    // file's size before it is read.
-    CandidateIndexPlan plan(std::uint64_t(std::max<qint64>(0, QFileInfo(ft1_path).size())) / 10);
+    // A cell takes some ten characters of text: the candidate index's buckets, and how many
+    // files its entries are spilled to, follow from the file's size before it is read.
+    const std::uint64_t blocks_about =
+        std::uint64_t(std::max<qint64>(0, QFileInfo(ft1_path).size())) / 10;
+    CandidateIndexPlan plan(blocks_about);
+    const std::uint64_t per_file = std::max<std::uint64_t>(options.memory_bytes / 48, 1);
+    SpillFiles spill(ft1_index_path(ft1_path), plan.bits(),
+                     int(std::min<std::uint64_t>(256, 2 * (blocks_about / per_file) + 1)));
     // The sorted cells are handed on in order once the sections are placed.
     IndexLayout at;
     std::uint64_t handed = 0;
     bool cells_written = true;
-    CellSorter sorter(std::max<std::size_t>(options.memory_bytes / 32, cell_block),
+    // An entry of the sorted cells or the candidate index takes some 48 bytes while it is
+    // gathered (by several threads), sorted and written.
+    CellSorter sorter(std::max<std::size_t>(options.memory_bytes / 48, cell_block),
                       [&](const float *values, const std::uint64_t *places, const float *next,
                           std::size_t count) {
                           cells_written =
@@ -356,9 +476,17 @@ IndexWrite write_ft1_index(const QString &ft1_path, const IndexWriteOptions &opt
         read.maps.push_back({map.width, map.height, values.count()});
         values.add(map);
         sorter.count(map);
-        plan.count(map);
+        plan.count(map, std::uint32_t(read.maps.size() - 1), &spill);
+    };
+    QElapsedTimer timer;
+    timer.start();
+    auto mark = [&](const char *what) {
+        if (qEnvironmentVariableIsSet("PICTRACE_DEBUG_INDEX")) {
+            fprintf(stderr, "%s: %lld ms\n", what, timer.restart());
+        }
     };
     read.contents = read_ft1_text(ft1_path, text);
+    mark("text");
     if (!read.contents.opened) {
         result.error = read.contents.error;
         return result;
@@ -379,15 +507,19 @@ IndexWrite write_ft1_index(const QString &ft1_path, const IndexWriteOptions &opt
     Checksum tables_sum;
     tables_sum.add(table_bytes.constData(), std::size_t(table_bytes.size()));
     header.tables_checksum = tables_sum.value();
-    bool ok = values.ok() && write_sorted_cells(file, maps, sorter, at) && cells_written &&
-              write_candidates(file, maps, plan, std::max<std::uint64_t>(options.memory_bytes / 8, 1),
-                               at) &&
-              file.write_at(qint64(at.records), table_bytes.constData(), table_bytes.size()) &&
-              checksum_back(file, at.cells, at.records, header.data_checksum);
+    mark("tables");
+    const int threads = thread_count(options.threads);
+    bool ok = values.ok() && write_sorted_cells(file, maps, sorter, at, threads) && cells_written;
+    mark("cells");
+    ok = ok && write_candidates(file, spill, plan, per_file, at);
+    mark("candidates");
+    ok = ok && file.write_at(qint64(at.records), table_bytes.constData(), table_bytes.size()) &&
+         checksum_back(file, at.cells, at.records, header.data_checksum);
+    mark("checksum");
     header.header_checksum = header_checksum(header);
     ok = ok && file.rewrite_start(reinterpret_cast<const char *>(&header), sizeof header);
     if (!ok || !file.commit()) {
-        result.error = file.error();
+        result.error = spill.ok() ? file.error() : spill.error();
         return result;
     }
     result.written = true;

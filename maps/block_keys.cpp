@@ -1,6 +1,7 @@
 #include "maps/block_keys.h"
 
 #include <cmath>
+#include <iterator>
 
 namespace {
 
@@ -12,32 +13,46 @@ constexpr double level_bounds[] = {0.3498588075760031, 0.8221188003905089, 1.459
 
 } // namespace
 
-bool block_codes(const float *cells, qint64 stride, BlockCodes &codes)
+double row_of_three(const float *cells)
 {
-    double sum = 0;
-    for (int j = 0; j < key_block_side; ++j) {
-        for (int i = 0; i < key_block_side; ++i) {
-            const float value = cells[i + j * stride];
-            if (!std::isfinite(value)) {
-                return false;
-            }
-            sum += std::fabs(double(value));
-        }
+    return (std::fabs(double(cells[0])) + std::fabs(double(cells[1]))) + std::fabs(double(cells[2]));
+}
+
+double block_sum(double row0, double row1, double row2)
+{
+    return (row0 + row1) + row2;
+}
+
+bool block_codes_of_sum(const float *cells, qint64 stride, double sum, BlockCodes &codes)
+{
+    if (!std::isfinite(sum)) {
+        return false; // a cell that is not a finite number
     }
     // |v| / mean |v| >= bound, without a division: |v| * cells >= bound * sum.
+    double bounds[std::size(level_bounds)];
+    for (std::size_t k = 0; k < std::size(level_bounds); ++k) {
+        bounds[k] = level_bounds[k] * sum;
+    }
     for (int j = 0; j < key_block_side; ++j) {
         for (int i = 0; i < key_block_side; ++i) {
             const double value = cells[i + j * stride];
             const double scaled = std::fabs(value) * key_block_cells;
             int level = 0;
-            for (double bound : level_bounds) {
-                level += scaled >= bound * sum ? 1 : 0;
+            for (double bound : bounds) {
+                level += scaled >= bound ? 1 : 0;
             }
             codes[std::size_t(i + j * key_block_side)] =
                 static_cast<std::int8_t>(value < 0 ? -level - 1 : level);
         }
     }
     return true;
+}
+
+bool block_codes(const float *cells, qint64 stride, BlockCodes &codes)
+{
+    const double sum =
+        block_sum(row_of_three(cells), row_of_three(cells + stride), row_of_three(cells + 2 * stride));
+    return block_codes_of_sum(cells, stride, sum, codes);
 }
 
 std::uint64_t key_of_codes(const BlockCodes &codes)

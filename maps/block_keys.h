@@ -26,6 +26,13 @@ using BlockCodes = std::array<std::int8_t, key_block_cells>;
 // when a cell is not a finite number.
 bool block_codes(const float *cells, qint64 stride, BlockCodes &codes);
 
+// The same in parts, for code that goes through every block of a map and adds up each row of
+// three cells once: the sum of |v| of three cells of a row, of a block's three rows (in this
+// order, so that a block's codes come out the same either way), and the codes from the sum.
+double row_of_three(const float *cells);
+double block_sum(double row0, double row1, double row2);
+bool block_codes_of_sum(const float *cells, qint64 stride, double sum, BlockCodes &codes);
+
 // The block's key: its codes, mixed so that the key's bits are spread evenly (the index takes
 // its buckets from the high bits).
 std::uint64_t key_of_codes(const BlockCodes &codes);

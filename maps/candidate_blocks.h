@@ -60,14 +60,31 @@ template <class Visit> void for_each_block_key(const FeatureMap &map, Visit visi
     if (!map.has_values() || map.width < key_block_side || map.height < key_block_side) {
         return;
     }
+    // The sums of |v| of every row of three cells, a window of three rows at a time.
+    const int across = map.width - key_block_side + 1;
+    std::vector<double> rows(std::size_t(across) * key_block_side);
+    auto fill_row = [&](int y) {
+        double *row = rows.data() + std::size_t(y % key_block_side) * std::size_t(across);
+        const float *cells = map.data() + qint64(y) * map.width;
+        for (int x = 0; x < across; ++x) {
+            row[x] = row_of_three(cells + x);
+        }
+    };
+    fill_row(0);
+    fill_row(1);
     BlockCodes codes;
     for (int y = 0; y + key_block_side <= map.height; ++y) {
-        for (int x = 0; x + key_block_side <= map.width; ++x) {
+        fill_row(y + 2);
+        const double *r0 = rows.data() + std::size_t(y % key_block_side) * std::size_t(across);
+        const double *r1 = rows.data() + std::size_t((y + 1) % key_block_side) * std::size_t(across);
+        const double *r2 = rows.data() + std::size_t((y + 2) % key_block_side) * std::size_t(across);
+        for (int x = 0; x < across; ++x) {
             const qint64 place = x + qint64(y) * map.width;
             if (place >= qint64(candidate_cell_limit)) {
                 return;
             }
-            if (block_codes(map.data() + place, map.width, codes)) {
+            if (block_codes_of_sum(map.data() + place, map.width, block_sum(r0[x], r1[x], r2[x]),
+                                   codes)) {
                 visit(key_of_codes(codes), std::uint32_t(place), codes);
             }
         }
@@ -78,41 +95,70 @@ template <class Visit> void for_each_block_key(const FeatureMap &map, Visit visi
 std::uint64_t candidate_blocks_of(const QList<FeatureMap> &maps);
 std::uint64_t candidate_blocks_of(int width, int height);
 
+// An entry with its bucket, gathered before it is sorted into place.
+struct CandidateGathered {
+    std::uint32_t bucket;
+    CandidateEntry entry;
+};
+
+// Where the entries of a count go besides (files of a range of buckets each, say).
+class CandidateSpill
+{
+public:
+    virtual ~CandidateSpill() = default;
+    virtual void add(const CandidateGathered &gathered) = 0;
+};
+
 // Builds the arrays a range of buckets at a time, so that databases of any size are indexed in
-// bounded memory: one pass over the maps counts the entries of every bucket, then one more
-// pass per range of buckets lists that range's entries in order.
+// bounded memory: one pass over the maps counts the entries of every bucket (and may hand each
+// on, to be sorted later a range at a time), or one more pass per range of buckets lists that
+// range's entries in order.
 class CandidateIndexPlan
 {
 public:
     // For about `entries` entries; more only fill the buckets further.
     explicit CandidateIndexPlan(std::uint64_t entries);
 
-    // Counts the map's entries; maps in database order.
-    void count(const FeatureMap &map);
+    // Counts the map's entries; maps in database order, numbered from 0 up.
+    void count(const FeatureMap &map, std::uint32_t map_number = 0,
+               CandidateSpill *spill = nullptr);
+
+    // Entries of the buckets [first, end), gathered in map order, sorted into place (in order,
+    // so that a bucket keeps its entries in map order), which reads and writes memory in order.
+    static std::vector<CandidateEntry> sorted(std::vector<CandidateGathered> &gathered,
+                                              std::uint32_t first, std::uint32_t end);
 
     int bits() const { return m_bits; }
     // Bucket b's entries are [starts[b], starts[b + 1]), once every map was counted.
-    std::vector<std::uint32_t> starts() const;
+    std::vector<std::uint32_t> starts();
     std::uint64_t size() const { return m_total; }
     KeyRarity rarity() const { return KeyRarity::from_counts(m_codes); }
 
-    // The entries of the buckets [first, end), from a pass over the maps in database order.
+    // The entries of the buckets [first, end), from a pass over the maps in database order:
+    // gathered as they come, then sorted by bucket (in order, so that a bucket keeps its
+    // entries in map order), which reads and writes memory in order.
     class Range
     {
     public:
         Range(const std::vector<std::uint32_t> &starts, int bits, std::uint32_t first,
               std::uint32_t end);
         void add(std::uint32_t map_number, const FeatureMap &map);
-        const std::vector<CandidateEntry> &entries() const { return m_entries; }
-        std::vector<CandidateEntry> take() { return std::move(m_entries); }
+        // The same for consecutive maps numbered from `first_number`, on `threads` threads.
+        void add(std::uint32_t first_number, const std::vector<FeatureMap> &maps, int threads);
+        // The range's entries, bucket by bucket.
+        std::vector<CandidateEntry> take();
+
+        using Gathered = CandidateGathered;
 
     private:
+        void gather(std::uint32_t map_number, const FeatureMap &map,
+                    std::vector<Gathered> &gathered) const;
+
         int m_bits;
         std::uint32_t m_first;
         std::uint32_t m_end;
-        std::uint32_t m_base;              // the range's first entry
-        std::vector<std::uint32_t> m_next; // where each bucket's next entry goes
-        std::vector<CandidateEntry> m_entries;
+        std::vector<Gathered> m_gathered;
+        std::vector<std::vector<Gathered>> m_parts; // each thread's, kept from batch to batch
     };
     // The end of the range of buckets from `first` whose entries number at most `most` (at
     // least one bucket).
@@ -120,11 +166,16 @@ public:
                                    std::uint64_t most);
 
 private:
+    // Adds the pending buckets to the counts, in order: the counts of a large database are
+    // far more than a cache holds, and counting in order reads them in order.
+    void count_pending();
+
     int m_bits = 0;
     std::vector<std::uint32_t> m_counts; // per bucket
+    std::vector<std::uint32_t> m_pending;
     std::uint64_t m_total = 0;
     std::array<std::array<std::uint64_t, key_code_count>, key_block_cells> m_codes{};
 };
 
-// The arrays of the maps, made in memory.
-CandidateArrays candidate_arrays(const QList<FeatureMap> &maps);
+// The arrays of the maps, made in memory, the maps numbered from `first_map`.
+CandidateArrays candidate_arrays(const QList<FeatureMap> &maps, int first_map = 0);

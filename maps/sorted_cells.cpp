@@ -1,6 +1,9 @@
 #include "maps/sorted_cells.h"
 
+#include "support/threads.h"
+
 #include <algorithm>
+#include <atomic>
 #include <array>
 #include <cmath>
 #include <cstring>
@@ -184,6 +187,8 @@ struct CellSorter::State {
     Pass pass = Pass::none;
     std::vector<std::uint64_t> fine;
     std::vector<Entry> entries;
+    std::vector<Entry> sorting;            // room for sorting them
+    std::vector<std::vector<Entry>> parts; // each thread's, kept from batch to batch
     // The block being filled, and what the blocks handed on give.
     std::vector<Entry> block;
     std::vector<Entry> spare = std::vector<Entry>(cell_block);
@@ -324,6 +329,54 @@ void CellSorter::add(std::uint32_t map_number, const FeatureMap &map)
     }
 }
 
+void CellSorter::add(std::uint32_t first_number, const std::vector<FeatureMap> &maps, int threads)
+{
+    const int parts = std::max(1, std::min(threads, int(maps.size())));
+    if (m->pass == State::Pass::stream || m->pass == State::Pass::none || parts == 1) {
+        for (std::size_t k = 0; k < maps.size(); ++k) {
+            add(first_number + std::uint32_t(k), maps[k]);
+        }
+        return;
+    }
+    // Each thread a stretch of the maps; collected cells appended in order, counts added.
+    const KeyRange range = m->range();
+    const bool counting = m->pass == State::Pass::fine_count;
+    std::vector<std::vector<Entry>> &collected = m->parts;
+    collected.resize(std::max(collected.size(), std::size_t(parts)));
+    std::vector<std::vector<std::uint64_t>> counted(static_cast<std::size_t>(parts));
+    std::atomic<int> next{0};
+    run_on_threads(parts, [&] {
+        for (int part = next++; part < parts; part = next++) {
+            std::vector<Entry> &entries = collected[std::size_t(part)];
+            entries.clear();
+            std::vector<std::uint64_t> &fine = counted[std::size_t(part)];
+            if (counting) {
+                fine.assign(std::size_t(fine_mask) + 1, 0);
+            }
+            const std::size_t begin = maps.size() * std::size_t(part) / std::size_t(parts);
+            const std::size_t end = maps.size() * std::size_t(part + 1) / std::size_t(parts);
+            for (std::size_t k = begin; k < end; ++k) {
+                each_cell(first_number + std::uint32_t(k), maps[k],
+                          [&](std::uint32_t key, const Entry &entry) {
+                              if (key >= range.low && key <= range.high) {
+                                  if (counting) {
+                                      ++fine[key & fine_mask];
+                                  } else {
+                                      entries.push_back(entry);
+                                  }
+                              }
+                          });
+            }
+        }
+    });
+    for (std::size_t part = 0; part < std::size_t(parts); ++part) {
+        m->entries.insert(m->entries.end(), collected[part].begin(), collected[part].end());
+        for (std::size_t k = 0; counting && k < counted[part].size(); ++k) {
+            m->fine[k] += counted[part][k];
+        }
+    }
+}
+
 void CellSorter::finish_pass()
 {
     switch (m->pass) {
@@ -337,13 +390,14 @@ void CellSorter::finish_pass()
         break;
     }
     case State::Pass::collect: {
-        std::vector<Entry> spare(m->entries.size());
-        radix_sort<11>(m->entries.data(), spare.data(), m->entries.size(),
+        // Both kept from pass to pass: their pages are touched once.
+        m->sorting.resize(std::max(m->sorting.size(), m->entries.size()));
+        radix_sort<11>(m->entries.data(), m->sorting.data(), m->entries.size(),
                        [](const Entry &entry) { return order_key(entry.value); });
         for (const Entry &entry : m->entries) {
             m->push(entry);
         }
-        m->entries = std::vector<Entry>();
+        m->entries.clear();
         ++m->next_range;
         break;
     }
@@ -359,6 +413,9 @@ void CellSorter::finish_pass()
 void CellSorter::finish()
 {
     m->hand_on_block();
+    m->entries = std::vector<Entry>();
+    m->sorting = std::vector<Entry>();
+    m->parts.clear();
 }
 
 const std::vector<float> &CellSorter::block_low() const

@@ -70,6 +70,8 @@ public:
     // finish_pass(). Entries go to the sink as their blocks are complete.
     bool next_pass();
     void add(std::uint32_t map_number, const FeatureMap &map);
+    // The same for consecutive maps numbered from `first_number`, on `threads` threads.
+    void add(std::uint32_t first_number, const std::vector<FeatureMap> &maps, int threads);
     void finish_pass();
     // After the last pass: the last block, then the blocks' least and greatest values and the
     // samples of the values right are complete.

@@ -33,6 +33,7 @@
 #include <QPoint>
 #include <QSize>
 
+#include <functional>
 #include <memory>
 #include <optional>
 #include <vector>
@@ -73,8 +74,10 @@ struct AlignedOptions {
 class AlignedSearcher
 {
 public:
+    // `before_reading` hears of each map before a search first reads its values.
     AlignedSearcher(CentreDescriptor &pattern, const QList<FeatureMap> &database,
-                    const CellIndex &index, int threads = 0);
+                    const CellIndex &index, int threads = 0,
+                    std::function<void(int map)> before_reading = {});
     ~AlignedSearcher();
     AlignedSearcher(const AlignedSearcher &) = delete;
     AlignedSearcher &operator=(const AlignedSearcher &) = delete;

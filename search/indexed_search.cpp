@@ -37,7 +37,7 @@ constexpr int probe_grid = 4;
 
 struct IndexedSearcher::State {
     CentreDescriptor &pattern;
-    const QList<FeatureMap> &database;
+    const QList<FeatureMap> &database; // the slice
     const CandidateIndex &index;
     int first_map;
     int end_map;
@@ -48,16 +48,20 @@ struct IndexedSearcher::State {
     mutable int lookups = 0;
     mutable qint64 entries = 0;
 
+    std::function<void(int map)> before_reading;
+    mutable std::vector<char> read; // the slice's maps announced to before_reading
+
     State(CentreDescriptor &p, const QList<FeatureMap> &d, const CandidateIndex &i, int first,
-          int end, const IndexedOptions &o)
+          const IndexedOptions &o, std::function<void(int map)> before)
         : pattern(p)
         , database(d)
         , index(i)
-        , first_map(std::clamp(first, 0, int(d.size())))
-        , end_map(end < 0 ? int(d.size()) : std::clamp(end, first_map, int(d.size())))
+        , first_map(first)
+        , end_map(first + int(d.size()))
         , options(o)
         , step(p.step())
         , phases(std::size_t(step) * std::size_t(step))
+        , before_reading(std::move(before))
     {
         // Every centre once (whole tiles at a time), then each phase's cells from them.
         const int across = pattern.centres_x();
@@ -103,6 +107,21 @@ struct IndexedSearcher::State {
 
     bool in_slice(int map) const { return map >= first_map && map < end_map; }
 
+    // The map, its values announced before they are first read.
+    const FeatureMap &values_of(int map) const
+    {
+        if (before_reading) {
+            read.resize(std::size_t(database.size()), 0);
+            char &announced = read[std::size_t(map - first_map)];
+            if (!announced) {
+                before_reading(map);
+                announced = 1;
+            }
+        }
+        return database[map - first_map];
+    }
+    const FeatureMap &map_of(int map) const { return database[map - first_map]; }
+
     // The window score of the crop at pixel (x, y) of the map `map`; no_best_score
     // where the phase has no cells or its map does not fit there.
     float score_at(int map, int x, int y) const
@@ -113,7 +132,7 @@ struct IndexedSearcher::State {
         int cy = 0;
         place(x, y, px, py, cx, cy);
         const FeatureMap &cells = phase(px, py);
-        const FeatureMap &target = database[map];
+        const FeatureMap &target = values_of(map);
         if (!cells.has_values() || cx < 0 || cy < 0 || cx + cells.width > target.width ||
             cy + cells.height > target.height) {
             return no_best_score;
@@ -131,7 +150,7 @@ struct IndexedSearcher::State {
         int cy = 0;
         place(x, y, px, py, cx, cy);
         const FeatureMap &cells = phase(px, py);
-        const FeatureMap &target = database[map];
+        const FeatureMap &target = values_of(map);
         if (!cells.has_values() || cx < 0 || cy < 0 || cx + cells.width > target.width ||
             cy + cells.height > target.height) {
             return std::numeric_limits<double>::infinity();
@@ -150,8 +169,16 @@ struct IndexedSearcher::State {
         return sum;
     }
 
+    // One entry's vote: the crop at pixel (x, y) of a map.
+    struct Vote {
+        int map;
+        int x;
+        int y;
+        double weight;
+    };
+
     std::vector<Block> blocks_of(const FeatureMap &cells) const;
-    void vote(int px, int py, std::vector<VotedWindow> &votes) const;
+    void vote(int px, int py, std::vector<Vote> &votes) const;
 };
 
 // The phase's blocks to look up: the least likely ones, then of those the ones whose buckets
@@ -179,8 +206,13 @@ std::vector<Block> IndexedSearcher::State::blocks_of(const FeatureMap &cells) co
     for (Block &block : blocks) {
         block.bucket_size = index.bucket_size(block.key);
     }
+    // Empty buckets hold no key of the database; crowded ones, a common key that says little
+    // and costs much.
+    const std::uint64_t largest = std::uint64_t(std::max(1, options.largest_bucket));
     blocks.erase(std::remove_if(blocks.begin(), blocks.end(),
-                                [](const Block &block) { return block.bucket_size == 0; }),
+                                [&](const Block &block) {
+                                    return block.bucket_size == 0 || block.bucket_size > largest;
+                                }),
                  blocks.end());
     std::stable_sort(blocks.begin(), blocks.end(), [](const Block &a, const Block &b) {
         return a.bucket_size < b.bucket_size;
@@ -189,7 +221,7 @@ std::vector<Block> IndexedSearcher::State::blocks_of(const FeatureMap &cells) co
     return blocks;
 }
 
-void IndexedSearcher::State::vote(int px, int py, std::vector<VotedWindow> &votes) const
+void IndexedSearcher::State::vote(int px, int py, std::vector<Vote> &votes) const
 {
     const FeatureMap &cells = phase(px, py);
     if (!cells.has_values()) {
@@ -202,51 +234,55 @@ void IndexedSearcher::State::vote(int px, int py, std::vector<VotedWindow> &vote
         const double weight = std::log(entries_in_all / double(block.bucket_size)) + 1;
         entries += qint64(index.for_each_entry(
             block.key, first_map, end_map, [&](int map, int cell) {
-                const FeatureMap &target = database[map];
+                const FeatureMap &target = map_of(map);
                 const int cx = cell % target.width - block.k;
                 const int cy = cell / target.width - block.l;
                 if (cx >= 0 && cy >= 0 && cx + cells.width <= target.width &&
                     cy + cells.height <= target.height) {
-                    VotedWindow window;
-                    window.map = map;
-                    window.x = cx * step - px;
-                    window.y = cy * step - py;
-                    window.weight = weight;
-                    votes.push_back(window);
+                    votes.push_back({map, cx * step - px, cy * step - py, weight});
                 }
             }));
     }
 }
 
-IndexedSearcher::IndexedSearcher(CentreDescriptor &pattern, const QList<FeatureMap> &database,
-                                 const CandidateIndex &index, int first_map, int end_map,
-                                 const IndexedOptions &options)
-    : m(std::make_unique<State>(pattern, database, index, first_map, end_map, options))
+IndexedSearcher::IndexedSearcher(CentreDescriptor &pattern, const QList<FeatureMap> &slice,
+                                 const CandidateIndex &index, int first_map,
+                                 const IndexedOptions &options,
+                                 std::function<void(int map)> before_reading)
+    : m(std::make_unique<State>(pattern, slice, index, first_map, options,
+                                std::move(before_reading)))
 {}
 
 IndexedSearcher::~IndexedSearcher() = default;
 
 std::vector<VotedWindow> IndexedSearcher::votes() const
 {
-    std::vector<VotedWindow> all;
+    std::vector<State::Vote> all;
     for (int py = 0; py < m->step; ++py) {
         for (int px = 0; px < m->step; ++px) {
             m->vote(px, py, all);
         }
     }
-    // One window per voted position, with its count.
-    std::sort(all.begin(), all.end(), [](const VotedWindow &a, const VotedWindow &b) {
+    // One window per voted position, with its count; a stable sort, so that the weights of a
+    // position add up in the same order whichever slices the database is cut into.
+    std::stable_sort(all.begin(), all.end(), [](const State::Vote &a, const State::Vote &b) {
         return std::tie(a.map, a.y, a.x) < std::tie(b.map, b.y, b.x);
     });
     std::vector<VotedWindow> counted;
-    for (const VotedWindow &window : all) {
-        if (!counted.empty() && counted.back().map == window.map &&
-            counted.back().x == window.x && counted.back().y == window.y) {
+    counted.reserve(all.size());
+    for (const State::Vote &vote : all) {
+        if (!counted.empty() && counted.back().map == vote.map && counted.back().x == vote.x &&
+            counted.back().y == vote.y) {
             ++counted.back().votes;
-            counted.back().weight += window.weight;
+            counted.back().weight += vote.weight;
         } else {
+            VotedWindow window;
+            window.map = vote.map;
+            window.x = vote.x;
+            window.y = vote.y;
+            window.votes = 1;
+            window.weight = vote.weight;
             counted.push_back(window);
-            counted.back().votes = 1;
         }
     }
     std::vector<VotedWindow> shortlist = shortlisted(std::move(counted));
@@ -284,6 +320,7 @@ void IndexedSearcher::score(std::vector<VotedWindow> &windows) const
         if (!m->in_slice(map)) {
             continue;
         }
+        window.name = m->map_of(map).name;
         // The lowest score around the position, ties to the earlier phase, then x, then y, as
         // the aligned search orders windows of one map.
         std::tuple<float, int, int, int> best{no_best_score, 0, 0, 0};
@@ -350,7 +387,7 @@ IndexedSearch IndexedSearcher::result_of(const std::vector<VotedWindow> &scored)
         int cy = 0;
         m->place(w.best_x, w.best_y, px, py, cx, cy);
         IndexedWindow found;
-        found.window = {cx, cy, w.score, m->database[w.map].name, w.map};
+        found.window = {cx, cy, w.score, w.name, w.map};
         found.phase = QPoint(px, py);
         found.votes = w.votes;
         return found;
@@ -363,9 +400,7 @@ IndexedSearch IndexedSearcher::result_of(const std::vector<VotedWindow> &scored)
     }
     const VotedWindow *runner_up = nullptr;
     for (const VotedWindow &window : scored) {
-        if (!(window.score < no_best_score) || window.map < 0 ||
-            window.map >= m->database.size() ||
-            m->database[window.map].name == result.best->window.name) {
+        if (!(window.score < no_best_score) || window.name == result.best->window.name) {
             continue;
         }
         result.unrelated.push_back(window.score);

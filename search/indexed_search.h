@@ -28,6 +28,8 @@
 #include <QPoint>
 #include <QSize>
 
+#include <functional>
+#include <memory>
 #include <optional>
 #include <vector>
 
@@ -36,6 +38,7 @@ struct IndexedOptions {
     int shortlisted = 512;    // windows of the heaviest votes, checked on a few cells
     int verified = 16;        // of those, the windows scored: the closest on those cells
     int reach = 2;            // pixels around a voted position that are scored too
+    int largest_bucket = 1024; // blocks whose bucket holds more entries are not looked up
 };
 
 struct IndexedWindow {
@@ -55,6 +58,7 @@ struct VotedWindow {
     float score = 0;   // the lowest of the position and those around it
     int best_x = 0;    // where that lowest score is
     int best_y = 0;
+    QString name;      // the map's, once scored
 };
 
 struct IndexedSearch {
@@ -75,11 +79,13 @@ struct IndexedSearch {
 class IndexedSearcher
 {
 public:
-    // Searches the maps [first_map, end_map) of the database (all of them when end_map < 0);
-    // the others are only named.
-    IndexedSearcher(CentreDescriptor &pattern, const QList<FeatureMap> &database,
-                    const CandidateIndex &index, int first_map = 0, int end_map = -1,
-                    const IndexedOptions &options = {});
+    // Searches the maps of `slice`, numbered in the whole database from `first_map` (the
+    // candidate index's entries are numbered so).
+    // `before_reading` hears of each map before its values are first read (and may throw).
+    IndexedSearcher(CentreDescriptor &pattern, const QList<FeatureMap> &slice,
+                    const CandidateIndex &index, int first_map = 0,
+                    const IndexedOptions &options = {},
+                    std::function<void(int map)> before_reading = {});
     ~IndexedSearcher();
     IndexedSearcher(const IndexedSearcher &) = delete;
     IndexedSearcher &operator=(const IndexedSearcher &) = delete;

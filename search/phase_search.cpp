@@ -40,7 +40,8 @@ bool Leader::beaten_by(float other_score, int other_map, int other_phase, int ot
 
 PhaseSearch::PhaseSearch(CentreDescriptor &pattern, const QList<FeatureMap> &database,
                          const CellIndex &index, WindowScanner &scanner,
-                         const std::vector<char> *wanted, float bound, int threads)
+                         const std::vector<char> *wanted, float bound, int threads,
+                         const std::function<void(int map)> *before_reading)
     : m_pattern(pattern)
     , m_database(database)
     , m_index(index)
@@ -48,7 +49,25 @@ PhaseSearch::PhaseSearch(CentreDescriptor &pattern, const QList<FeatureMap> &dat
     , m_wanted(wanted)
     , m_bound(bound)
     , m_threads(threads)
+    , m_before_reading(before_reading && *before_reading ? before_reading : nullptr)
 {}
+
+void PhaseSearch::reading(int map) const
+{
+    if (m_before_reading) {
+        (*m_before_reading)(map);
+    }
+}
+
+void PhaseSearch::reading_all()
+{
+    if (m_before_reading && !m_read_all) {
+        for (int map = 0; map < m_database.size(); ++map) {
+            (*m_before_reading)(map);
+        }
+        m_read_all = true;
+    }
+}
 
 Rounds PhaseSearch::run(std::vector<Phase> &phases, const std::vector<Phase *> &anchored,
                         double first_limit)
@@ -223,6 +242,7 @@ std::size_t PhaseSearch::other_anchor(Phase &phase, double tolerance, std::size_
 // than `count` and within the phase's budget.
 bool PhaseSearch::take_by_sums(Phase &phase, std::size_t count)
 {
+    reading_all();
     const WindowSums &sums = phase.layout->sums(m_database);
     const FeatureMap &cells = map_of(phase, m_pattern);
     WindowSums::Blocks pattern_blocks{};
@@ -267,6 +287,7 @@ void PhaseSearch::scan_in_full(Phase &phase)
     }
     phase.scanned_up_to = m_limit;
     ++m_work.full_scans;
+    reading_all();
     const std::optional<MatchCandidate> best =
         m_scanner.best_within(map_of(phase, m_pattern), threshold(), m_wanted, m_threads);
     if (best) {
@@ -307,6 +328,7 @@ void PhaseSearch::take(Phase &phase, std::size_t entry)
 // Scores the window of map m at (x, y), unless its first cells show that it cannot matter.
 void PhaseSearch::check(Phase &phase, int m, int x, int y)
 {
+    reading(m);
     const FeatureMap &map = m_database[m];
     const int pw = phase.size.width();
     const int ph = phase.size.height();

@@ -14,6 +14,7 @@
 #include <QtGlobal>
 
 #include <cstddef>
+#include <functional>
 #include <vector>
 
 // Work done by a search, for tuning and benchmarks.
@@ -49,9 +50,10 @@ class PhaseSearch
 public:
     // Windows scoring above `bound` are never taken; only the maps m with (*wanted)[m] set are
     // searched (every map when `wanted` is null). `threads`: of the full scans.
+    // `before_reading` (when set) hears of each map before its values are read.
     PhaseSearch(CentreDescriptor &pattern, const QList<FeatureMap> &database,
                 const CellIndex &index, WindowScanner &scanner, const std::vector<char> *wanted,
-                float bound, int threads);
+                float bound, int threads, const std::function<void(int map)> *before_reading);
 
     // Rounds of a growing limit, starting at `first_limit`: in each, every window that scores
     // at most the limit is found, from the candidates whose anchor difference is at most the
@@ -63,6 +65,10 @@ public:
                double first_limit);
 
 private:
+    // Announcements of the maps' values before they are read.
+    void reading(int map) const;
+    void reading_all();
+
     // A window from the window sums, with a lower bound of its score.
     struct Queued {
         double bound;
@@ -98,6 +104,8 @@ private:
     float m_bound;
     float m_limit = 0;
     int m_threads;
+    const std::function<void(int map)> *m_before_reading;
+    bool m_read_all = false;
     Leader m_leader;
     SearchWork m_work;
     std::vector<Queued> m_queue;

@@ -125,6 +125,11 @@ void IndexedSearchTest::every_block_is_found_under_its_key()
     for (int m = 0; m < maps.size(); ++m) {
         for_each_block_key(maps[m], [&](std::uint64_t key, std::uint32_t place, const BlockCodes &) {
             ++blocks;
+            // The walk through a map gives each block the key a pattern's block of the same
+            // cells gets.
+            BlockCodes alone;
+            QVERIFY(block_codes(maps[m].data() + place, maps[m].width, alone));
+            QCOMPARE(key, key_of_codes(alone));
             bool seen = false;
             index.for_each_entry(key, 0, maps.size(), [&](int map, int cell) {
                 seen |= map == m && cell == int(place);
@@ -161,7 +166,8 @@ void IndexedSearchTest::built_in_ranges_as_at_once()
             for (int m = 0; m < maps.size(); ++m) {
                 range.add(std::uint32_t(m), maps[m]);
             }
-            entries.insert(entries.end(), range.entries().begin(), range.entries().end());
+            const std::vector<CandidateEntry> taken = range.take();
+            entries.insert(entries.end(), taken.begin(), taken.end());
             first = end;
         }
         QCOMPARE(entries.size(), std::size_t(whole.size()));

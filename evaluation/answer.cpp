@@ -1,5 +1,6 @@
 #include "evaluation/answer.h"
 
+#include "search/indexed_search.h"
 #include "search/search_strategy.h"
 #include "search/window_compare.h"
 
@@ -168,11 +169,12 @@ Answer indexed_answer(const PatternPick &pick, const QString &file, QSize size,
     const qint64 cells = answer.cells();
     const bool exact = score <= residual && cells >= exact_cells;
     const bool close = score <= indexed_found_share * pick.magnitude && cells >= found_cells;
-    const bool rival =
-        pick.runner_up && double(pick.runner_up->score) < indexed_found_ratio * score;
+    const double runner_up = pick.runner_up ? double(pick.runner_up->score) : 0;
+    const bool rival = !stands_out(score, pick.magnitude, pick.runner_up ? &runner_up : nullptr,
+                                   pick.unrelated, pick.unrelated_median);
     if (exact && !(pick.runner_up && double(pick.runner_up->score) <= residual)) {
         answer.verdict = Verdict::exact;
-    } else if ((close || exact) && !rival && pick.votes >= indexed_found_votes) {
+    } else if ((close || exact) && !rival) {
         answer.verdict = Verdict::found;
     } else if (close || exact) {
         answer.verdict = Verdict::ambiguous;

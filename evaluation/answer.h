@@ -51,15 +51,12 @@ constexpr int found_cells = 4;
 // whole database (the more images, the closer they come, so the rule means the same at a
 // thousand records and at a million):
 //   exact      as the aligned search's;
-//   found      score <= indexed_found_share * M, at least found_cells cells, at least
-//              indexed_found_votes votes, and every other image's window scored at least
-//              indexed_found_ratio times the score;
-//   ambiguous  as found or exact, but with fewer votes, or another image's window that close;
+//   found      score <= indexed_found_share * M, at least found_cells cells, every other
+//              image's window scored at least indexed_found_ratio times the score and their
+//              median 1 / indexed_found_unrelated times (search/indexed_search.h);
+//   ambiguous  as found or exact, but other images' windows that close;
 //   not found  anything else: a crop of an image that is not in the database scores about M,
 //              and other images' windows about as much.
-constexpr double indexed_found_share = 0.25;
-constexpr double indexed_found_ratio = 2;
-constexpr int indexed_found_votes = 2;
 
 struct Answer {
     QString file;        // the pattern's file name

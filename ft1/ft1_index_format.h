@@ -6,7 +6,7 @@
 // The values come first, since the writer streams them while it reads the text; the tables,
 // whose sizes are known only once the text is read, come last. Every byte is covered by a
 // checksum: the header by its own, the tables by one read on every load, the values by one per
-// block of 16 KiB (read when a search first uses a map of it), the sorted cells and the
+// block of 4 KiB (read when a search first uses a map of it), the sorted cells and the
 // candidate index by one that `info` reads.
 
 #include <QByteArray>
@@ -17,7 +17,7 @@
 constexpr char index_magic[8] = {'P', 'T', 'R', 'C', 'I', 'D', 'X', '\n'};
 constexpr std::uint32_t index_format_version = 5;
 // The values are checked in blocks of this many.
-constexpr std::uint64_t index_value_block = std::uint64_t(1) << 12;
+constexpr std::uint64_t index_value_block = std::uint64_t(1) << 10;
 
 struct IndexHeader {
     char magic[8];

@@ -10,9 +10,14 @@
 #include <QFile>
 #include <QFileInfo>
 
+#include <atomic>
+#include <cerrno>
 #include <cstring>
+#include <sys/mman.h>
+#include <unistd.h>
 #include <limits>
 #include <memory>
+#include <vector>
 
 namespace {
 
@@ -28,6 +33,56 @@ struct Mapping {
             file.unmap(data);
         }
     }
+};
+
+// The candidate index's entries, read from the file where a search looks: each read brings in
+// the entries it asks for, where a page of a mapping would bring into the process as much of the
+// file as the kernel keeps together around it (large runs, for a file written just now), and
+// some thousands of buckets read here and there would soon hold most of the section.
+class FileCandidates : public CandidateSource
+{
+public:
+    FileCandidates(std::shared_ptr<Mapping> mapping, std::uint64_t starts, std::uint64_t entries)
+        : m_mapping(std::move(mapping))
+        , m_starts(reinterpret_cast<const std::uint32_t *>(m_mapping->data + starts))
+        , m_entries(entries)
+    {}
+
+    // The directory is read where it is mapped: a search asks it of more blocks than it reads
+    // the entries of, and it is a small part of the file.
+    bool bucket(std::uint32_t b, std::uint64_t &begin, std::uint64_t &end) const override
+    {
+        begin = m_starts[b];
+        end = m_starts[b + 1];
+        return true;
+    }
+    const CandidateEntry *entries(std::uint64_t first, std::uint64_t count) const override
+    {
+        thread_local std::vector<CandidateEntry> read;
+        read.resize(std::size_t(count));
+        char *at = reinterpret_cast<char *>(read.data());
+        const std::uint64_t bytes = count * sizeof(CandidateEntry);
+        const std::uint64_t offset = m_entries + first * sizeof(CandidateEntry);
+        for (std::uint64_t done = 0; done < bytes;) {
+            const ssize_t got = ::pread(m_mapping->file.handle(), at + done,
+                                        std::size_t(bytes - done), off_t(offset + done));
+            if (got < 0 && errno == EINTR) {
+                continue;
+            }
+            if (got <= 0) {
+                read.clear(); // entries that cannot be read name no window
+                read.resize(std::size_t(count), CandidateEntry{~0u, 0});
+                break;
+            }
+            done += std::uint64_t(got);
+        }
+        return read.data();
+    }
+
+private:
+    std::shared_ptr<Mapping> m_mapping; // keeps the file open
+    const std::uint32_t *m_starts;
+    std::uint64_t m_entries;
 };
 
 IndexRead verdict(IndexState state, const QString &why)
@@ -259,8 +314,7 @@ void arrays_of(const std::shared_ptr<Mapping> &mapping, const IndexHeader &heade
     if (header.candidate_bits > 0) {
         candidates.storage = mapping;
         candidates.bits = int(header.candidate_bits);
-        candidates.starts = array_at<std::uint32_t>(*mapping, at.starts);
-        candidates.entries = array_at<CandidateEntry>(*mapping, at.candidates);
+        candidates.source = std::make_shared<FileCandidates>(mapping, at.starts, at.candidates);
         candidates.size = header.candidate_count;
         KeyRarity::Table table;
         std::memcpy(table.data(), mapping->data + at.rarity, sizeof table);
@@ -323,6 +377,10 @@ IndexRead read_ft1_index(const QString &ft1_path, bool check_data)
     // Another program cutting the file short while it is mapped ends the command with a line
     // naming it, not with a signal.
     remember_mapped_file(mapping->data, std::size_t(mapping->size), path);
+    // Searches read a few pages here and there of the values, the sorted cells and the
+    // candidate index: the pages around each are not read ahead (the tables, read whole on
+    // every load, come after them).
+    ::madvise(mapping->data, std::size_t(mapping->size), MADV_RANDOM);
     IndexHeader header;
     std::memcpy(&header, mapping->data, sizeof header);
     const auto size = std::uint64_t(mapping->size);
@@ -331,6 +389,8 @@ IndexRead read_ft1_index(const QString &ft1_path, bool check_data)
     if (!why.isEmpty()) {
         return verdict(IndexState::damaged, why);
     }
+    const std::uint64_t tables = at.records / 4096 * 4096;
+    ::madvise(mapping->data + tables, std::size_t(size - tables), MADV_SEQUENTIAL);
     if (!checksums_match(reinterpret_cast<const char *>(mapping->data), header, at, check_data)) {
         return verdict(IndexState::damaged, "corrupt (its checksum does not match)");
     }

@@ -16,12 +16,10 @@
 #include "support/scratch_file.h"
 #include "support/threads.h"
 
-#include <QElapsedTimer>
 #include <QFileInfo>
 #include <QHash>
 #include <QMap>
 
-#include <cstdio>
 #include <cstring>
 #include <vector>
 
@@ -478,15 +476,7 @@ IndexWrite write_ft1_index(const QString &ft1_path, const IndexWriteOptions &opt
         sorter.count(map);
         plan.count(map, std::uint32_t(read.maps.size() - 1), &spill);
     };
-    QElapsedTimer timer;
-    timer.start();
-    auto mark = [&](const char *what) {
-        if (qEnvironmentVariableIsSet("PICTRACE_DEBUG_INDEX")) {
-            fprintf(stderr, "%s: %lld ms\n", what, timer.restart());
-        }
-    };
     read.contents = read_ft1_text(ft1_path, text);
-    mark("text");
     if (!read.contents.opened) {
         result.error = read.contents.error;
         return result;
@@ -507,15 +497,11 @@ IndexWrite write_ft1_index(const QString &ft1_path, const IndexWriteOptions &opt
     Checksum tables_sum;
     tables_sum.add(table_bytes.constData(), std::size_t(table_bytes.size()));
     header.tables_checksum = tables_sum.value();
-    mark("tables");
     const int threads = thread_count(options.threads);
     bool ok = values.ok() && write_sorted_cells(file, maps, sorter, at, threads) && cells_written;
-    mark("cells");
     ok = ok && write_candidates(file, spill, plan, per_file, at);
-    mark("candidates");
     ok = ok && file.write_at(qint64(at.records), table_bytes.constData(), table_bytes.size()) &&
          checksum_back(file, at.cells, at.records, header.data_checksum);
-    mark("checksum");
     header.header_checksum = header_checksum(header);
     ok = ok && file.rewrite_start(reinterpret_cast<const char *>(&header), sizeof header);
     if (!ok || !file.commit()) {

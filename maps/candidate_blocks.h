@@ -29,11 +29,24 @@ constexpr int candidate_check_bits = 12;
 // The most buckets: a directory of 256 MB.
 constexpr int candidate_most_bits = 26;
 
+// The directory and the entries where they are kept otherwise than as arrays of memory (a
+// binary index's file, whose pages a search gives back as it goes).
+class CandidateSource
+{
+public:
+    virtual ~CandidateSource() = default;
+    // Bucket b's entries [begin, end); false when they cannot be read.
+    virtual bool bucket(std::uint32_t b, std::uint64_t &begin, std::uint64_t &end) const = 0;
+    // Entries [first, first + count), valid until the next call.
+    virtual const CandidateEntry *entries(std::uint64_t first, std::uint64_t count) const = 0;
+};
+
 struct CandidateArrays {
     std::shared_ptr<const void> storage;   // keeps the arrays alive
     int bits = 0;                          // 2^bits buckets
     const std::uint32_t *starts = nullptr; // 2^bits + 1 entry numbers
     const CandidateEntry *entries = nullptr;
+    std::shared_ptr<const CandidateSource> source; // instead of starts and entries, when set
     std::uint64_t size = 0;
     KeyRarity rarity;
 

@@ -89,10 +89,11 @@ struct AlignedSearcher::State {
         return nullptr;
     }
 
-    aligned::Rounds search(const std::vector<char> *wanted, float bound, double from_limit)
+    aligned::Rounds search(const std::vector<char> *wanted, float bound, double from_limit,
+                           bool lookups_only = false)
     {
         aligned::PhaseSearch rounds(pattern, database, index, scanner, wanted, bound, threads,
-                                    &before_reading);
+                                    &before_reading, lookups_only);
         return rounds.run(phases, anchored, from_limit);
     }
 };
@@ -126,7 +127,7 @@ AlignedSearch AlignedSearcher::best()
     return best_within(no_best_score);
 }
 
-AlignedSearch AlignedSearcher::best_within(float bound)
+AlignedSearch AlignedSearcher::best_within(float bound, bool lookups_only)
 {
     AlignedSearch result;
     result.any_cells = !m->phases.empty();
@@ -134,7 +135,7 @@ AlignedSearch AlignedSearcher::best_within(float bound)
         return result;
     }
     aligned::set_budgets(m->phases, m->database, m->index.map_shapes(m->database), nullptr);
-    const aligned::Rounds rounds = m->search(nullptr, bound, m->first_limit);
+    const aligned::Rounds rounds = m->search(nullptr, bound, m->first_limit, lookups_only);
     result.work = rounds.work;
     result.least_rejected = rounds.least_rejected;
     if (rounds.leader.exists) {

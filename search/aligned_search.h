@@ -84,8 +84,10 @@ public:
 
     // Everything but the runner-up.
     AlignedSearch best();
-    // The same, among the windows scoring at most `bound` alone: no best when none does.
-    AlignedSearch best_within(float bound);
+    // The same, among the windows scoring at most `bound` alone: no best when none does. With
+    // `lookups_only`, among those the cell index's entries name (phases whose windows it names
+    // too many of are left out, and counted in the work), at the cost of a few lookups.
+    AlignedSearch best_within(float bound, bool lookups_only = false);
     // The limit of the search's first round: about what an exact match scores.
     double first_limit() const;
     // The best window among the maps of other names than `best`'s, within reach.

@@ -48,8 +48,10 @@ public:
         const std::uint32_t check = candidate_check(key, m_arrays.bits)
                                     << (32 - candidate_check_bits);
         constexpr std::uint32_t cell_mask = candidate_cell_limit - 1;
+        const CandidateEntry *entries =
+            m_arrays.source ? m_arrays.source->entries(begin, end - begin) - begin : m_arrays.entries;
         for (std::uint64_t k = begin; k < end; ++k) {
-            const CandidateEntry entry = m_arrays.entries[k];
+            const CandidateEntry entry = entries[k];
             if ((entry.place & ~cell_mask) == check && entry.map >= std::uint32_t(first_map) &&
                 entry.map < std::uint32_t(end_map)) {
                 visit(int(entry.map), int(entry.place & cell_mask));
@@ -65,8 +67,18 @@ private:
             return;
         }
         const std::uint32_t bucket = candidate_bucket(key, m_arrays.bits);
-        end = std::min<std::uint64_t>(m_arrays.starts[bucket + 1], m_arrays.size);
-        begin = std::min<std::uint64_t>(m_arrays.starts[bucket], end);
+        std::uint64_t first = 0;
+        std::uint64_t last = 0;
+        if (m_arrays.source) {
+            if (!m_arrays.source->bucket(bucket, first, last)) {
+                return;
+            }
+        } else {
+            first = m_arrays.starts[bucket];
+            last = m_arrays.starts[bucket + 1];
+        }
+        end = std::min<std::uint64_t>(last, m_arrays.size);
+        begin = std::min<std::uint64_t>(first, end);
     }
 
     CandidateArrays m_arrays;

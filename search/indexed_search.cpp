@@ -62,6 +62,7 @@ struct IndexedSearcher::State {
         , step(p.step())
         , phases(std::size_t(step) * std::size_t(step))
         , before_reading(std::move(before))
+        , ranked_blocks(phases.size())
     {
         // Every centre once (whole tiles at a time), then each phase's cells from them.
         const int across = pattern.centres_x();
@@ -175,17 +176,26 @@ struct IndexedSearcher::State {
         int x;
         int y;
         double weight;
+        std::size_t order; // in which it was cast
     };
 
-    std::vector<Block> blocks_of(const FeatureMap &cells) const;
+    // The phase's blocks, rarest first (then by position), made on first use; and of the
+    // rarest, those to look up.
+    mutable std::vector<std::vector<Block>> ranked_blocks;
+    const std::vector<Block> &ranked(const FeatureMap &cells, std::size_t phase_order) const;
+    std::vector<Block> blocks_of(const FeatureMap &cells, std::size_t phase_order) const;
     void vote(int px, int py, std::vector<Vote> &votes) const;
 };
 
 // The phase's blocks to look up: the least likely ones, then of those the ones whose buckets
 // hold the fewest entries.
-std::vector<Block> IndexedSearcher::State::blocks_of(const FeatureMap &cells) const
+const std::vector<Block> &IndexedSearcher::State::ranked(const FeatureMap &cells,
+                                                         std::size_t phase_order) const
 {
-    std::vector<Block> blocks;
+    std::vector<Block> &blocks = ranked_blocks[phase_order];
+    if (!blocks.empty() || cells.width < key_block_side || cells.height < key_block_side) {
+        return blocks;
+    }
     BlockCodes codes;
     for (int l = 0; l + key_block_side <= cells.height; ++l) {
         for (int k = 0; k + key_block_side <= cells.width; ++k) {
@@ -195,14 +205,19 @@ std::vector<Block> IndexedSearcher::State::blocks_of(const FeatureMap &cells) co
             }
         }
     }
-    const auto rarer = [](const Block &a, const Block &b) {
+    std::sort(blocks.begin(), blocks.end(), [](const Block &a, const Block &b) {
         return std::tie(a.log_probability, a.l, a.k) < std::tie(b.log_probability, b.l, b.k);
-    };
+    });
+    return blocks;
+}
+
+std::vector<Block> IndexedSearcher::State::blocks_of(const FeatureMap &cells,
+                                                     std::size_t phase_order) const
+{
+    const std::vector<Block> &rarest = ranked(cells, phase_order);
     const std::size_t looked = std::size_t(std::max(0, options.blocks_per_phase));
-    const std::size_t shortlist = std::min(blocks.size(), 2 * looked);
-    std::partial_sort(blocks.begin(), blocks.begin() + std::ptrdiff_t(shortlist), blocks.end(),
-                      rarer);
-    blocks.resize(shortlist);
+    std::vector<Block> blocks(rarest.begin(),
+                              rarest.begin() + std::ptrdiff_t(std::min(rarest.size(), 2 * looked)));
     for (Block &block : blocks) {
         block.bucket_size = index.bucket_size(block.key);
     }
@@ -228,7 +243,7 @@ void IndexedSearcher::State::vote(int px, int py, std::vector<Vote> &votes) cons
         return;
     }
     const double entries_in_all = double(std::max<std::uint64_t>(1, index.size()));
-    for (const Block &block : blocks_of(cells)) {
+    for (const Block &block : blocks_of(cells, std::size_t(py * step + px))) {
         ++lookups;
         // Rare keys say more: the weight of a vote is the information of its bucket.
         const double weight = std::log(entries_in_all / double(block.bucket_size)) + 1;
@@ -239,7 +254,7 @@ void IndexedSearcher::State::vote(int px, int py, std::vector<Vote> &votes) cons
                 const int cy = cell / target.width - block.l;
                 if (cx >= 0 && cy >= 0 && cx + cells.width <= target.width &&
                     cy + cells.height <= target.height) {
-                    votes.push_back({map, cx * step - px, cy * step - py, weight});
+                    votes.push_back({map, cx * step - px, cy * step - py, weight, votes.size()});
                 }
             }));
     }
@@ -255,6 +270,11 @@ IndexedSearcher::IndexedSearcher(CentreDescriptor &pattern, const QList<FeatureM
 
 IndexedSearcher::~IndexedSearcher() = default;
 
+void IndexedSearcher::set_options(const IndexedOptions &options)
+{
+    m->options = options;
+}
+
 std::vector<VotedWindow> IndexedSearcher::votes() const
 {
     std::vector<State::Vote> all;
@@ -263,10 +283,11 @@ std::vector<VotedWindow> IndexedSearcher::votes() const
             m->vote(px, py, all);
         }
     }
-    // One window per voted position, with its count; a stable sort, so that the weights of a
-    // position add up in the same order whichever slices the database is cut into.
-    std::stable_sort(all.begin(), all.end(), [](const State::Vote &a, const State::Vote &b) {
-        return std::tie(a.map, a.y, a.x) < std::tie(b.map, b.y, b.x);
+    // One window per voted position, with its count; the votes of a position in the order
+    // they were cast, so that its weights add up in the same order whichever slices the
+    // database is cut into.
+    std::sort(all.begin(), all.end(), [](const State::Vote &a, const State::Vote &b) {
+        return std::tie(a.map, a.y, a.x, a.order) < std::tie(b.map, b.y, b.x, b.order);
     });
     std::vector<VotedWindow> counted;
     counted.reserve(all.size());

@@ -33,6 +33,25 @@
 #include <optional>
 #include <vector>
 
+// A window the votes name is the crop's, clearly, when it scores at most this share of the sum
+// of |cells| of its phase, every other image's window the votes named scores at least this many
+// times as much, and their median at least as many times as much as the last share says: a crop
+// of an image that is not in the database scores about the sum, and the other images' windows,
+// the closest unrelated windows of the whole database, about as much (the indexed verdicts of
+// evaluation/answer.h, which says how these were measured).
+constexpr double indexed_found_share = 0.25;
+constexpr double indexed_found_ratio = 3;
+constexpr double indexed_found_unrelated = 0.15;
+
+// Whether the best's score stands out of the unrelated windows' so.
+inline bool stands_out(double best, double magnitude, const double *runner_up,
+                       int unrelated, double unrelated_median)
+{
+    return best <= indexed_found_share * magnitude &&
+           (!runner_up || *runner_up >= indexed_found_ratio * best) &&
+           (unrelated == 0 || best <= indexed_found_unrelated * unrelated_median);
+}
+
 struct IndexedOptions {
     int blocks_per_phase = 8; // looked up in each phase
     int shortlisted = 512;    // windows of the heaviest votes, checked on a few cells
@@ -89,6 +108,9 @@ public:
     ~IndexedSearcher();
     IndexedSearcher(const IndexedSearcher &) = delete;
     IndexedSearcher &operator=(const IndexedSearcher &) = delete;
+
+    // For asking again, with more blocks, say: what the pattern gave is kept.
+    void set_options(const IndexedOptions &options);
 
     // The positions the slice's entries vote for, heaviest votes first (then the earlier map,
     // then y, then x): the first `shortlisted` of them, each checked on the probe cells.

@@ -19,9 +19,7 @@ namespace {
 // nothing but exact matches.
 constexpr double exact_limits = 4;
 
-// A pattern whose votes name no window this clearly is asked again with more blocks.
-constexpr int conclusive_votes = 3;
-constexpr double conclusive_ratio = 2;
+// A pattern whose votes name no window clearly is asked again with this many times the blocks.
 constexpr int escalation = 4;
 
 // Patterns searched between two exchanges: each holds its descriptor at every centre.
@@ -88,12 +86,19 @@ std::vector<std::vector<VotedWindow>> unpack_windows(const QList<QByteArray> &sl
     return windows;
 }
 
-// Whether votes named a window clearly enough not to ask again.
+// Whether votes named a window clearly enough not to ask again: one far closer than any other
+// image's and close to the pattern (the indexed verdicts' found).
 bool conclusive(const IndexedSearch &found)
 {
-    return found.best && found.best->votes >= conclusive_votes &&
-           (!found.runner_up ||
-            double(found.runner_up->window.score) >= conclusive_ratio * found.best->window.score);
+    if (!found.best) {
+        return false;
+    }
+    const double runner_up = found.runner_up ? double(found.runner_up->window.score) : 0;
+    const double median =
+        found.unrelated.empty() ? 0 : double(found.unrelated[found.unrelated.size() / 2]);
+    return stands_out(found.best->window.score, found.magnitude,
+                      found.runner_up ? &runner_up : nullptr, int(found.unrelated.size()),
+                      median);
 }
 
 PatternPick pick_of(const QString &name, const IndexedSearch &found, QSize first_phase)
@@ -267,8 +272,8 @@ private:
         }
         each(all, [&](int k) {
             PatternSearches &search = *searches[std::size_t(k)];
-            const AlignedSearch exact =
-                search.exact.best_within(float(exact_limits * search.exact.first_limit()));
+            const AlignedSearch exact = search.exact.best_within(
+                float(exact_limits * search.exact.first_limit()), true);
             PatternPick &pick = mine[std::size_t(k)];
             pick.pattern_name = search.name;
             pick.any_cells = exact.any_cells;
@@ -354,9 +359,13 @@ private:
         }
         each(numbered, [&](int n) {
             PatternSearches &search = *searches[std::size_t(open[std::size_t(n)])];
-            search.votes = std::make_unique<IndexedSearcher>(search.centres, m_slice.maps,
-                                                             *m_candidates, m_slice.first,
-                                                             options, before_reading());
+            if (search.votes) {
+                search.votes->set_options(options);
+            } else {
+                search.votes = std::make_unique<IndexedSearcher>(
+                    search.centres, m_slice.maps, *m_candidates, m_slice.first, options,
+                    before_reading());
+            }
             mine[std::size_t(n)] = search.votes->votes();
         });
         std::vector<std::vector<VotedWindow>> chosen = unpack_windows(exchange(pack_windows(mine)), count);
@@ -380,14 +389,6 @@ private:
             results[std::size_t(n)] =
                 searches[std::size_t(open[std::size_t(n)])]->votes->result_of(scored[std::size_t(n)]);
         });
-        if (getenv("PICTRACE_DEBUG_INDEXED")) {
-            for (int n = 0; n < count; ++n) {
-                const IndexedSearch &r = results[std::size_t(n)];
-                fprintf(stderr, "%s blocks %d: lookups %d entries %lld voted %d best %s votes %d\n",
-                        qPrintable(searches[std::size_t(open[std::size_t(n)])]->name), options.blocks_per_phase, r.lookups, static_cast<long long>(r.entries), r.voted,
-                        r.best ? qPrintable(r.best->window.name) : "-", r.best ? r.best->votes : 0);
-            }
-        }
         return results;
     }
 

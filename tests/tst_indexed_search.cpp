@@ -2,6 +2,7 @@
 // its picks against the exhaustive aligned search on noisy crops.
 
 #include "demo/synthetic_images.h"
+#include "evaluation/answer.h"
 #include "maps/centre_descriptor.h"
 #include "maps/descriptor.h"
 #include "maps/grey_map.h"
@@ -9,6 +10,7 @@
 #include "maps/block_keys.h"
 #include "search/candidate_index.h"
 #include "search/cell_index.h"
+#include "search/database_search.h"
 #include "search/indexed_search.h"
 #include "test_support.h"
 
@@ -76,6 +78,7 @@ private slots:
     void built_in_ranges_as_at_once();
     void picks_against_the_aligned_search_data();
     void picks_against_the_aligned_search();
+    void other_images_are_never_accepted();
 };
 
 void IndexedSearchTest::keys_under_noise_and_contrast_data()
@@ -180,7 +183,7 @@ void IndexedSearchTest::built_in_ranges_as_at_once()
 
 void IndexedSearchTest::picks_against_the_aligned_search_data()
 {
-    QTest::addColumn<int>("quality"); // JPEG quality, 0 for none
+    QTest::addColumn<int>("quality");        // JPEG quality, 0 for none
     QTest::addColumn<int>("least_agreeing"); // of 24
     QTest::newRow("exact crops") << 0 << 24;
     QTest::newRow("JPEG 90") << 90 << 23;
@@ -188,7 +191,7 @@ void IndexedSearchTest::picks_against_the_aligned_search_data()
 }
 
 // On random databases: the indexed pick is the aligned search's (the lowest window of all) for
-// most noisy crops, and never scores below it.
+// every exact crop and most recompressed ones, never scores below it, and says how it was made.
 void IndexedSearchTest::picks_against_the_aligned_search()
 {
     QFETCH(int, quality);
@@ -200,35 +203,65 @@ void IndexedSearchTest::picks_against_the_aligned_search()
         images.append(image_of(100 + k, random.between(150, 260), random.between(120, 220)));
         maps.append(map_of(images.last(), QString("m%1").arg(k)));
     }
-    const CandidateIndex candidates = CandidateIndex::build(maps);
-    const CellIndex cells(maps);
-    int agreeing = 0;
+    QList<FeatureMap> patterns;
     for (int round = 0; round < 24; ++round) {
         const QImage &image = images[random.between(0, images.size() - 1)];
-        const QRect crop = synthetic_crop(random, image.width(), image.height(), 60);
-        QImage cut = image.copy(crop);
-        if (quality > 0) {
-            cut = jpeg(cut, quality);
-        }
-        const FeatureMap grey = grey_map_from_loaded_image(cut);
-        CentreDescriptor for_aligned(grey, settings);
-        const AlignedSearch aligned = aligned_search(for_aligned, maps, cells);
-        CentreDescriptor for_indexed(grey, settings);
-        const IndexedSearch indexed = IndexedSearcher(for_indexed, maps, candidates).search();
-        QVERIFY(aligned.best);
-        if (!indexed.best) {
+        QImage cut = image.copy(synthetic_crop(random, image.width(), image.height(), 60));
+        patterns.append(grey_map_from_loaded_image(quality > 0 ? jpeg(cut, quality) : cut));
+        patterns.last().name = QString("p%1").arg(round);
+    }
+    ConsoleCapture quiet;
+    SearchOptions options;
+    options.mode = SearchMode::aligned;
+    options.runner_up = false;
+    const SearchOutcome aligned = search_patterns(settings, patterns, maps, options);
+    options.mode = SearchMode::indexed;
+    const SearchOutcome indexed = search_patterns(settings, patterns, maps, options);
+    int agreeing = 0;
+    for (int k = 0; k < patterns.size(); ++k) {
+        const PatternPick &a = aligned.picks[k];
+        const PatternPick &i = indexed.picks[k];
+        QVERIFY(a.best);
+        QCOMPARE(a.picked_by, PickedBy::search);
+        QVERIFY(i.picked_by == PickedBy::exact || i.picked_by == PickedBy::votes);
+        if (!i.best) {
             continue;
         }
-        QVERIFY2(indexed.best->window.score >= aligned.best->window.score,
-                 qPrintable(QString("round %1").arg(round)));
-        agreeing += indexed.best->window.map == aligned.best->window.map &&
-                            indexed.best->window.x == aligned.best->window.x &&
-                            indexed.best->window.y == aligned.best->window.y &&
-                            indexed.best->phase == aligned.best->phase
+        QVERIFY2(i.best->score >= a.best->score, qPrintable(QString("pattern %1").arg(k)));
+        agreeing += i.best->map == a.best->map && i.best->x == a.best->x &&
+                            i.best->y == a.best->y && i.phase == a.phase
                         ? 1
                         : 0;
     }
     QVERIFY2(agreeing >= least_agreeing, qPrintable(QString("%1 of 24").arg(agreeing)));
+}
+
+// Crops of images that are not in the database are never accepted, recompressed or not.
+void IndexedSearchTest::other_images_are_never_accepted()
+{
+    SyntheticRandom random(5);
+    QList<FeatureMap> maps;
+    for (int k = 0; k < 30; ++k) {
+        maps.append(map_of(image_of(200 + k, 220, 180), QString("m%1").arg(k)));
+    }
+    QList<FeatureMap> patterns;
+    QList<QSize> sizes;
+    for (int k = 0; k < 16; ++k) {
+        const QImage image = image_of(300 + k, 220, 180);
+        QImage cut = image.copy(synthetic_crop(random, image.width(), image.height(), 60));
+        patterns.append(grey_map_from_loaded_image(k % 2 ? jpeg(cut, 85) : cut));
+        patterns.last().name = QString("other%1").arg(k);
+        sizes.append(cut.size());
+    }
+    ConsoleCapture quiet;
+    SearchOptions options;
+    options.mode = SearchMode::indexed;
+    const SearchOutcome outcome = search_patterns(settings, patterns, maps, options);
+    for (int k = 0; k < patterns.size(); ++k) {
+        const Answer answer = indexed_answer(outcome.picks[k], "other.png", sizes[k], settings);
+        QVERIFY2(answer.verdict != Verdict::found && answer.verdict != Verdict::exact,
+                 qPrintable(QString("pattern %1: %2").arg(k).arg(verdict_text(answer.verdict))));
+    }
 }
 
 QTEST_GUILESS_MAIN(IndexedSearchTest)

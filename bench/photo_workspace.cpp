@@ -103,8 +103,8 @@ QImage luma(const QImage &image)
     for (int y = 0; y < out.height(); ++y) {
         auto *line = reinterpret_cast<QRgb *>(out.scanLine(y));
         for (int x = 0; x < out.width(); ++x) {
-            const int v = level(0.299 * qRed(line[x]) + 0.587 * qGreen(line[x]) +
-                                0.114 * qBlue(line[x]));
+            const int v =
+                level(0.299 * qRed(line[x]) + 0.587 * qGreen(line[x]) + 0.114 * qBlue(line[x]));
             line[x] = qRgb(v, v, v);
         }
     }
@@ -221,12 +221,11 @@ bool write_database(const QString &path, const QList<Photo> &photos, const Photo
                 append_ft1_record(record, encode_ft1_name(photos[p].name), photos[p].image.width(),
                                   photos[p].image.height(), map);
             } else {
-                const FeatureMap grey = views.view(std::uint64_t(k), view_size.width(),
-                                                   view_size.height());
-                append_ft1_record(record,
-                                  encode_ft1_name(QString("view%1").arg(k, 7, 10, QChar('0'))),
-                                  view_size.width(), view_size.height(),
-                                  descriptor_map(grey, settings));
+                const FeatureMap grey =
+                    views.view(std::uint64_t(k), view_size.width(), view_size.height());
+                append_ft1_record(
+                    record, encode_ft1_name(QString("view%1").arg(k, 7, 10, QChar('0'))),
+                    view_size.width(), view_size.height(), descriptor_map(grey, settings));
             }
             return record;
         },

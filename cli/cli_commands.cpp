@@ -237,10 +237,10 @@ QList<NamedSweep> run_sweeps(const CliOptions &options)
                                                                       : "patterns");
         SearchOptions search = search_progress(progress, options);
         search.mode = mode;
-        sweeps.append(
-            {mode_text(mode),
-             commands::radius_sweep(patterns_directory(), search,
-                                    [](const QString &warning) { print_failure(warning); })});
+        sweeps.append({mode_text(mode), commands::radius_sweep(patterns_directory(), search,
+                                                               [](const QString &warning) {
+                                                                   print_failure(warning);
+                                                               })});
         show_result(sweeps.last().result.label_text);
     }
     return sweeps;

@@ -4,9 +4,9 @@
 #include "ft1/database_builder.h"
 #include "ft1/database_file.h"
 #include "ft1/ft1_index.h"
+#include "ft1/value_guard.h"
 #include "maps/grey_map.h"
 #include "maps/image_file.h"
-#include "ft1/value_guard.h"
 #include "search/candidate_index.h"
 #include "search/cell_index.h"
 #include "search/database_search.h"
@@ -17,7 +17,6 @@
 namespace commands {
 
 namespace {
-
 
 MultiResult multi_result(const MultiSearch &search, const WindowSettings &settings, SearchMode mode)
 {

@@ -43,17 +43,17 @@ constexpr int max_problems_listed = 100;
 
 struct Ft1Contents {
     bool opened = false;
-    QList<FeatureMap> maps;   // complete records with positive sizes, in file order
-    int header_lines = 0;     // the count that the summary reports
-    QList<Ft1Record> records; // every header with whole-number map sizes, in file order
-    QStringList problems;     // "path:line: what", one per malformed line, up to the limit,
-                              // then "path: N more malformed lines"
-    qint64 problem_count = 0; // all malformed lines
-    QString error;            // why the file did not open
-    bool from_index = false;  // read from the binary index beside the file (see ft1_index.h)
-    QString index_note;       // why an index beside the file was not used, if one was there
-    SortedCells cells;        // from the index: the maps' sorted cells; else empty
-    CandidateArrays candidates;              // from the index: the candidate index; else empty
+    QList<FeatureMap> maps;     // complete records with positive sizes, in file order
+    int header_lines = 0;       // the count that the summary reports
+    QList<Ft1Record> records;   // every header with whole-number map sizes, in file order
+    QStringList problems;       // "path:line: what", one per malformed line, up to the limit,
+                                // then "path: N more malformed lines"
+    qint64 problem_count = 0;   // all malformed lines
+    QString error;              // why the file did not open
+    bool from_index = false;    // read from the binary index beside the file (see ft1_index.h)
+    QString index_note;         // why an index beside the file was not used, if one was there
+    SortedCells cells;          // from the index: the maps' sorted cells; else empty
+    CandidateArrays candidates; // from the index: the candidate index; else empty
     std::shared_ptr<const ValueGuard> guard; // from the index: checks the maps' values
     MapsSummary summary;                     // from the index
     // Read from the text: the bytes that were parsed, their checksum, and the stamp of the file

@@ -97,7 +97,7 @@ IndexCounts counts_of(const IndexHeader &header);
 // reader checks each against the file.
 struct IndexLayout {
     std::uint64_t values = 0;
-    std::uint64_t cells = 0; // the sorted cells: values, places, values right, block lows,
+    std::uint64_t cells = 0;  // the sorted cells: values, places, values right, block lows,
     std::uint64_t places = 0; // block highs, samples of the values right
     std::uint64_t next = 0;
     std::uint64_t lows = 0;
@@ -109,8 +109,8 @@ struct IndexLayout {
     std::uint64_t problems = 0;
     std::uint64_t fitting = 0;
     std::uint64_t strings = 0;
-    std::uint64_t value_sums = 0; // the checksum of each block of values
-    std::uint64_t rarity = 0;     // the candidate keys' code frequencies
+    std::uint64_t value_sums = 0;  // the checksum of each block of values
+    std::uint64_t rarity = 0;      // the candidate keys' code frequencies
     std::uint64_t name_groups = 0; // per map, the first map of its name
     std::uint64_t sizes = 0;
     std::uint64_t block_count = 0;  // of the sorted cells' lows and highs

@@ -13,10 +13,10 @@
 #include <atomic>
 #include <cerrno>
 #include <cstring>
-#include <sys/mman.h>
-#include <unistd.h>
 #include <limits>
 #include <memory>
+#include <sys/mman.h>
+#include <unistd.h>
 #include <vector>
 
 namespace {
@@ -104,11 +104,10 @@ bool within(std::uint64_t offset, std::uint64_t count, std::uint64_t item, std::
 bool sections_fit(const IndexHeader &header, const IndexLayout &at, std::uint64_t size)
 {
     const IndexCounts counts = counts_of(header);
-    const std::uint64_t sections[] = {at.values,  at.cells,      at.places,  at.next,
-                                      at.lows,    at.highs,      at.samples, at.candidates,
-                                      at.starts,  at.records,    at.problems, at.fitting,
-                                      at.strings, at.value_sums, at.rarity,  at.name_groups,
-                                      at.sizes,   at.file_bytes};
+    const std::uint64_t sections[] = {
+        at.values,  at.cells,      at.places, at.next,        at.lows,     at.highs,
+        at.samples, at.candidates, at.starts, at.records,     at.problems, at.fitting,
+        at.strings, at.value_sums, at.rarity, at.name_groups, at.sizes,    at.file_bytes};
     for (std::size_t k = 1; k < std::size(sections); ++k) {
         if (sections[k] < sections[k - 1]) {
             return false;
@@ -126,9 +125,9 @@ bool sections_fit(const IndexHeader &header, const IndexLayout &at, std::uint64_
            counts.records <= std::uint64_t(std::numeric_limits<int>::max()) &&
            counts.maps <= counts.records && counts.candidates < (std::uint64_t(1) << 32) &&
            header.header_lines <= std::uint64_t(std::numeric_limits<int>::max()) &&
-           (counts.candidate_bits == 0 ? counts.candidates == 0
-                                       : counts.candidate_bits >= 10 &&
-                                             counts.candidate_bits <= candidate_most_bits);
+           (counts.candidate_bits == 0
+                ? counts.candidates == 0
+                : counts.candidate_bits >= 10 && counts.candidate_bits <= candidate_most_bits);
 }
 
 // Why the header does not describe an index of this format and size (empty when it does),
@@ -248,7 +247,7 @@ QString read_records(const std::shared_ptr<Mapping> &mapping, const IndexHeader 
         contents.records.append(record);
     }
     return std::uint64_t(contents.maps.size()) == header.map_count ? QString()
-                                                                     : "maps that are not listed";
+                                                                   : "maps that are not listed";
 }
 
 // The listed malformed lines, under `ft1_path`; why not, when one points outside the file.

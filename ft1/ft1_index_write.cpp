@@ -334,16 +334,16 @@ QByteArray tables_bytes(const Tables &tables, const FirstPass &read, const KeyRa
     return bytes;
 }
 
-template <class T> bool write_array(AtomicFile &file, std::uint64_t offset, const T *data,
-                                    std::uint64_t count)
+template <class T>
+bool write_array(AtomicFile &file, std::uint64_t offset, const T *data, std::uint64_t count)
 {
     return file.write_at(qint64(offset), reinterpret_cast<const char *>(data),
                          qint64(count * sizeof(T)));
 }
 
 // The sorted cells, a range of values at a time.
-bool write_sorted_cells(AtomicFile &file, MapsBack &maps, CellSorter &sorter,
-                        const IndexLayout &at, int threads)
+bool write_sorted_cells(AtomicFile &file, MapsBack &maps, CellSorter &sorter, const IndexLayout &at,
+                        int threads)
 {
     bool ok = true;
     while (ok && sorter.next_pass()) {

@@ -18,7 +18,9 @@ namespace {
 
 QString scratch_path(const char *suffix)
 {
-    return QString("/dev/shm/pictrace-fuzz-%1.%2").arg(QCoreApplication::applicationPid()).arg(suffix);
+    return QString("/dev/shm/pictrace-fuzz-%1.%2")
+        .arg(QCoreApplication::applicationPid())
+        .arg(suffix);
 }
 
 } // namespace

@@ -15,7 +15,8 @@ constexpr double level_bounds[] = {0.3498588075760031, 0.8221188003905089, 1.459
 
 double row_of_three(const float *cells)
 {
-    return (std::fabs(double(cells[0])) + std::fabs(double(cells[1]))) + std::fabs(double(cells[2]));
+    return (std::fabs(double(cells[0])) + std::fabs(double(cells[1]))) +
+           std::fabs(double(cells[2]));
 }
 
 double block_sum(double row0, double row1, double row2)
@@ -50,8 +51,8 @@ bool block_codes_of_sum(const float *cells, qint64 stride, double sum, BlockCode
 
 bool block_codes(const float *cells, qint64 stride, BlockCodes &codes)
 {
-    const double sum =
-        block_sum(row_of_three(cells), row_of_three(cells + stride), row_of_three(cells + 2 * stride));
+    const double sum = block_sum(row_of_three(cells), row_of_three(cells + stride),
+                                 row_of_three(cells + 2 * stride));
     return block_codes_of_sum(cells, stride, sum, codes);
 }
 

@@ -55,8 +55,8 @@ void CandidateIndexPlan::count(const FeatureMap &map, std::uint32_t map_number,
         m_pending.push_back(bucket);
         if (spill) {
             spill->add({bucket,
-                        {map_number,
-                         place | candidate_check(key, m_bits) << (32 - candidate_check_bits)}});
+                        {map_number, place | candidate_check(key, m_bits)
+                                                 << (32 - candidate_check_bits)}});
         }
         ++m_total;
         for (std::size_t c = 0; c < codes.size(); ++c) {
@@ -107,10 +107,9 @@ std::uint32_t CandidateIndexPlan::range_end(const std::vector<std::uint32_t> &st
     const std::uint32_t buckets = std::uint32_t(starts.size() - 1);
     // The last bucket whose end lies within `most` entries of the range's start.
     const std::uint64_t limit = std::uint64_t(starts[first]) + most;
-    const auto past = std::upper_bound(starts.begin() + first + 1, starts.end(), limit,
-                                       [](std::uint64_t value, std::uint32_t start) {
-                                           return value < std::uint64_t(start);
-                                       });
+    const auto past = std::upper_bound(
+        starts.begin() + first + 1, starts.end(), limit,
+        [](std::uint64_t value, std::uint32_t start) { return value < std::uint64_t(start); });
     const std::uint32_t end = std::uint32_t(past - starts.begin()) - 1;
     return std::min(buckets, std::max(first + 1, end));
 }
@@ -130,9 +129,9 @@ void CandidateIndexPlan::Range::gather(std::uint32_t map_number, const FeatureMa
     for_each_block_key(map, [&](std::uint64_t key, std::uint32_t place, const BlockCodes &) {
         const std::uint32_t bucket = candidate_bucket(key, m_bits);
         if (bucket >= m_first && bucket < m_end) {
-            gathered.push_back(
-                {bucket,
-                 {map_number, place | candidate_check(key, m_bits) << (32 - candidate_check_bits)}});
+            gathered.push_back({bucket,
+                                {map_number, place | candidate_check(key, m_bits)
+                                                         << (32 - candidate_check_bits)}});
         }
     });
 }

@@ -89,8 +89,10 @@ template <class Visit> void for_each_block_key(const FeatureMap &map, Visit visi
     for (int y = 0; y + key_block_side <= map.height; ++y) {
         fill_row(y + 2);
         const double *r0 = rows.data() + std::size_t(y % key_block_side) * std::size_t(across);
-        const double *r1 = rows.data() + std::size_t((y + 1) % key_block_side) * std::size_t(across);
-        const double *r2 = rows.data() + std::size_t((y + 2) % key_block_side) * std::size_t(across);
+        const double *r1 =
+            rows.data() + std::size_t((y + 1) % key_block_side) * std::size_t(across);
+        const double *r2 =
+            rows.data() + std::size_t((y + 2) % key_block_side) * std::size_t(across);
         for (int x = 0; x < across; ++x) {
             const qint64 place = x + qint64(y) * map.width;
             if (place >= qint64(candidate_cell_limit)) {

@@ -3,8 +3,8 @@
 #include "support/threads.h"
 
 #include <algorithm>
-#include <atomic>
 #include <array>
+#include <atomic>
 #include <cmath>
 #include <cstring>
 #include <vector>

@@ -97,7 +97,8 @@ public:
         ordered_parallel<PatternPick>(
             patterns.size(), thread_count(m_threads),
             [&](int k) {
-                PatternSearch search(patterns[k], m_settings, m_slice.maps, *m_index, m_before_reading);
+                PatternSearch search(patterns[k], m_settings, m_slice.maps, *m_index,
+                                     m_before_reading);
                 return pick_of(search.name, search.searcher.best(), search.centres);
             },
             [&](int, PatternPick &pick) {

@@ -48,8 +48,9 @@ public:
         const std::uint32_t check = candidate_check(key, m_arrays.bits)
                                     << (32 - candidate_check_bits);
         constexpr std::uint32_t cell_mask = candidate_cell_limit - 1;
-        const CandidateEntry *entries =
-            m_arrays.source ? m_arrays.source->entries(begin, end - begin) - begin : m_arrays.entries;
+        const CandidateEntry *entries = m_arrays.source
+                                            ? m_arrays.source->entries(begin, end - begin) - begin
+                                            : m_arrays.entries;
         for (std::uint64_t k = begin; k < end; ++k) {
             const CandidateEntry entry = entries[k];
             if ((entry.place & ~cell_mask) == check && entry.map >= std::uint32_t(first_map) &&

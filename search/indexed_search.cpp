@@ -67,7 +67,8 @@ struct IndexedSearcher::State {
         // Every centre once (whole tiles at a time), then each phase's cells from them.
         const int across = pattern.centres_x();
         const int down = pattern.centres_y();
-        std::vector<float> values(std::size_t(std::max(0, across)) * std::size_t(std::max(0, down)));
+        std::vector<float> values(std::size_t(std::max(0, across)) *
+                                  std::size_t(std::max(0, down)));
         for (int cy = 0; cy < down; ++cy) {
             for (int cx = 0; cx < across; ++cx) {
                 values[std::size_t(cx) + std::size_t(cy) * std::size_t(across)] =
@@ -92,10 +93,7 @@ struct IndexedSearcher::State {
         }
     }
 
-    const FeatureMap &phase(int px, int py) const
-    {
-        return phases[std::size_t(py * step + px)];
-    }
+    const FeatureMap &phase(int px, int py) const { return phases[std::size_t(py * step + px)]; }
 
     // The phase and first cell that put the crop's corner at pixel (x, y) of a map.
     void place(int x, int y, int &px, int &py, int &cx, int &cy) const
@@ -200,8 +198,8 @@ const std::vector<Block> &IndexedSearcher::State::ranked(const FeatureMap &cells
     for (int l = 0; l + key_block_side <= cells.height; ++l) {
         for (int k = 0; k + key_block_side <= cells.width; ++k) {
             if (block_codes(cells.data() + k + qint64(l) * cells.width, cells.width, codes)) {
-                blocks.push_back({index.rarity().log_probability(codes), key_of_codes(codes), 0,
-                                  k, l});
+                blocks.push_back(
+                    {index.rarity().log_probability(codes), key_of_codes(codes), 0, k, l});
             }
         }
     }
@@ -229,9 +227,8 @@ std::vector<Block> IndexedSearcher::State::blocks_of(const FeatureMap &cells,
                                     return block.bucket_size == 0 || block.bucket_size > largest;
                                 }),
                  blocks.end());
-    std::stable_sort(blocks.begin(), blocks.end(), [](const Block &a, const Block &b) {
-        return a.bucket_size < b.bucket_size;
-    });
+    std::stable_sort(blocks.begin(), blocks.end(),
+                     [](const Block &a, const Block &b) { return a.bucket_size < b.bucket_size; });
     blocks.resize(std::min(blocks.size(), looked));
     return blocks;
 }
@@ -247,8 +244,8 @@ void IndexedSearcher::State::vote(int px, int py, std::vector<Vote> &votes) cons
         ++lookups;
         // Rare keys say more: the weight of a vote is the information of its bucket.
         const double weight = std::log(entries_in_all / double(block.bucket_size)) + 1;
-        entries += qint64(index.for_each_entry(
-            block.key, first_map, end_map, [&](int map, int cell) {
+        entries +=
+            qint64(index.for_each_entry(block.key, first_map, end_map, [&](int map, int cell) {
                 const FeatureMap &target = map_of(map);
                 const int cx = cell % target.width - block.k;
                 const int cy = cell / target.width - block.l;

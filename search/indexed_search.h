@@ -44,8 +44,8 @@ constexpr double indexed_found_ratio = 3;
 constexpr double indexed_found_unrelated = 0.15;
 
 // Whether the best's score stands out of the unrelated windows' so.
-inline bool stands_out(double best, double magnitude, const double *runner_up,
-                       int unrelated, double unrelated_median)
+inline bool stands_out(double best, double magnitude, const double *runner_up, int unrelated,
+                       double unrelated_median)
 {
     return best <= indexed_found_share * magnitude &&
            (!runner_up || *runner_up >= indexed_found_ratio * best) &&
@@ -53,10 +53,10 @@ inline bool stands_out(double best, double magnitude, const double *runner_up,
 }
 
 struct IndexedOptions {
-    int blocks_per_phase = 8; // looked up in each phase
-    int shortlisted = 512;    // windows of the heaviest votes, checked on a few cells
-    int verified = 16;        // of those, the windows scored: the closest on those cells
-    int reach = 2;            // pixels around a voted position that are scored too
+    int blocks_per_phase = 8;  // looked up in each phase
+    int shortlisted = 512;     // windows of the heaviest votes, checked on a few cells
+    int verified = 16;         // of those, the windows scored: the closest on those cells
+    int reach = 2;             // pixels around a voted position that are scored too
     int largest_bucket = 1024; // blocks whose bucket holds more entries are not looked up
 };
 
@@ -77,7 +77,7 @@ struct VotedWindow {
     float score = 0;   // the lowest of the position and those around it
     int best_x = 0;    // where that lowest score is
     int best_y = 0;
-    QString name;      // the map's, once scored
+    QString name; // the map's, once scored
 };
 
 struct IndexedSearch {

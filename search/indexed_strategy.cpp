@@ -97,8 +97,7 @@ bool conclusive(const IndexedSearch &found)
     const double median =
         found.unrelated.empty() ? 0 : double(found.unrelated[found.unrelated.size() / 2]);
     return stands_out(found.best->window.score, found.magnitude,
-                      found.runner_up ? &runner_up : nullptr, int(found.unrelated.size()),
-                      median);
+                      found.runner_up ? &runner_up : nullptr, int(found.unrelated.size()), median);
 }
 
 PatternPick pick_of(const QString &name, const IndexedSearch &found, QSize first_phase)
@@ -272,8 +271,8 @@ private:
         }
         each(all, [&](int k) {
             PatternSearches &search = *searches[std::size_t(k)];
-            const AlignedSearch exact = search.exact.best_within(
-                float(exact_limits * search.exact.first_limit()), true);
+            const AlignedSearch exact =
+                search.exact.best_within(float(exact_limits * search.exact.first_limit()), true);
             PatternPick &pick = mine[std::size_t(k)];
             pick.pattern_name = search.name;
             pick.any_cells = exact.any_cells;
@@ -362,13 +361,14 @@ private:
             if (search.votes) {
                 search.votes->set_options(options);
             } else {
-                search.votes = std::make_unique<IndexedSearcher>(
-                    search.centres, m_slice.maps, *m_candidates, m_slice.first, options,
-                    before_reading());
+                search.votes =
+                    std::make_unique<IndexedSearcher>(search.centres, m_slice.maps, *m_candidates,
+                                                      m_slice.first, options, before_reading());
             }
             mine[std::size_t(n)] = search.votes->votes();
         });
-        std::vector<std::vector<VotedWindow>> chosen = unpack_windows(exchange(pack_windows(mine)), count);
+        std::vector<std::vector<VotedWindow>> chosen =
+            unpack_windows(exchange(pack_windows(mine)), count);
         each(numbered, [&](int n) {
             const IndexedSearcher &votes = *searches[std::size_t(open[std::size_t(n)])]->votes;
             std::vector<VotedWindow> &windows = chosen[std::size_t(n)];
@@ -386,8 +386,8 @@ private:
             unpack_windows(exchange(pack_windows(chosen)), count);
         std::vector<IndexedSearch> results(static_cast<std::size_t>(count));
         each(numbered, [&](int n) {
-            results[std::size_t(n)] =
-                searches[std::size_t(open[std::size_t(n)])]->votes->result_of(scored[std::size_t(n)]);
+            results[std::size_t(n)] = searches[std::size_t(open[std::size_t(n)])]->votes->result_of(
+                scored[std::size_t(n)]);
         });
         return results;
     }

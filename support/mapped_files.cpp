@@ -59,10 +59,10 @@ void install_once()
 void remember_mapped_file(const void *begin, std::size_t size, const QString &path)
 {
     install_once();
-    const QByteArray message = (QCoreApplication::applicationName() + ": " + path +
-                                " changed while in use\n")
-                                   .toLocal8Bit()
-                                   .left(int(sizeof(Slot::message)));
+    const QByteArray message =
+        (QCoreApplication::applicationName() + ": " + path + " changed while in use\n")
+            .toLocal8Bit()
+            .left(int(sizeof(Slot::message)));
     const std::lock_guard<std::mutex> lock(mapped_mutex);
     for (Slot &slot : mapped) {
         if (!slot.begin.load()) {

@@ -40,8 +40,8 @@ bool ScratchFile::append(const char *data, qint64 size)
         return false;
     }
     for (qint64 done = 0; done < size;) {
-        const ssize_t written = ::pwrite(m_descriptor, data + done, size_t(size - done),
-                                         off_t(m_size + done));
+        const ssize_t written =
+            ::pwrite(m_descriptor, data + done, size_t(size - done), off_t(m_size + done));
         if (written < 0 && errno == EINTR) {
             continue;
         }
@@ -60,8 +60,8 @@ bool ScratchFile::read_at(qint64 offset, char *data, qint64 size)
         return false;
     }
     for (qint64 done = 0; done < size;) {
-        const ssize_t read = ::pread(m_descriptor, data + done, size_t(size - done),
-                                     off_t(offset + done));
+        const ssize_t read =
+            ::pread(m_descriptor, data + done, size_t(size - done), off_t(offset + done));
         if (read < 0 && errno == EINTR) {
             continue;
         }

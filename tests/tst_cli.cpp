@@ -1,7 +1,7 @@
 // The command-line front end, run as a separate process.
 
-#include "matcher/image_matcher.h"
 #include "demo/synthetic_images.h"
+#include "matcher/image_matcher.h"
 #include "test_support.h"
 #include "window_support.h"
 
@@ -389,8 +389,9 @@ private slots:
         for (int k = 0; k < 4; ++k) {
             QVERIFY(synthetic_image(9, k, 320, 240).save(QString("database/img%1.png").arg(k)));
         }
-        QVERIFY(synthetic_image(9, 2, 320, 240).copy(47, 23, 130, 110).save("patterns/img2.jpg",
-                                                                              "JPG", 80));
+        QVERIFY(synthetic_image(9, 2, 320, 240)
+                    .copy(47, 23, 130, 110)
+                    .save("patterns/img2.jpg", "JPG", 80));
         QCOMPARE(cli({"-r", "10", "build", "database", "four"}).status, 0);
         const Run run = cli({"-r", "10", "--search", "indexed", "--json", "out.json", "search",
                              "patterns/img2.jpg", "precomputed_databases/four.ft1"});

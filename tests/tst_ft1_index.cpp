@@ -258,8 +258,8 @@ private slots:
         QVERIFY(write_ft1_index("db.ft1").written);
         const IndexHeader header = header_of(file_bytes("db.ft1.idx"));
         const IndexLayout at = index_layout(counts_of(header));
-        const bool full_check = change.startsWith("flip") && change != "flip tables" &&
-                                change != "flip header";
+        const bool full_check =
+            change.startsWith("flip") && change != "flip tables" && change != "flip header";
         if (change == "append") {
             QVERIFY(write_file("db.ft1", database_text() + "z;1;1;1;1;\n9;\nEOR\n"));
         } else if (change == "same size") {

@@ -3,11 +3,11 @@
 
 #include "demo/synthetic_images.h"
 #include "evaluation/answer.h"
+#include "maps/block_keys.h"
 #include "maps/centre_descriptor.h"
 #include "maps/descriptor.h"
 #include "maps/grey_map.h"
 #include "search/aligned_search.h"
-#include "maps/block_keys.h"
 #include "search/candidate_index.h"
 #include "search/cell_index.h"
 #include "search/database_search.h"
@@ -126,7 +126,8 @@ void IndexedSearchTest::every_block_is_found_under_its_key()
     const CandidateIndex index = CandidateIndex::build(maps);
     std::uint64_t blocks = 0;
     for (int m = 0; m < maps.size(); ++m) {
-        for_each_block_key(maps[m], [&](std::uint64_t key, std::uint32_t place, const BlockCodes &) {
+        for_each_block_key(maps[m], [&](std::uint64_t key, std::uint32_t place,
+                                        const BlockCodes &) {
             ++blocks;
             // The walk through a map gives each block the key a pattern's block of the same
             // cells gets.
@@ -139,9 +140,7 @@ void IndexedSearchTest::every_block_is_found_under_its_key()
             });
             QVERIFY2(seen, qPrintable(QString("map %1 cell %2").arg(m).arg(place)));
             // Outside the slice asked for, the map's entries are passed over.
-            index.for_each_entry(key, m + 1, maps.size(), [&](int map, int) {
-                QVERIFY(map > m);
-            });
+            index.for_each_entry(key, m + 1, maps.size(), [&](int map, int) { QVERIFY(map > m); });
         });
     }
     QCOMPARE(index.size(), blocks);

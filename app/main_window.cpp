@@ -255,7 +255,10 @@ void MainWindow::monster_compare()
 
 commands::Database MainWindow::loaded() const
 {
-    return {database, m_records, {}, nullptr, {}};
+    commands::Database loaded;
+    loaded.maps = database;
+    loaded.records = m_records;
+    return loaded;
 }
 
 // A database built with other settings gives answers that mean nothing; the search still runs,

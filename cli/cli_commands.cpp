@@ -89,12 +89,12 @@ std::optional<commands::Database> open_databases(const QStringList &files, QJson
 
 QString mode_name(const CliOptions &options)
 {
-    return options.aligned ? "aligned" : "literal";
+    return mode_text(options.mode);
 }
 
 SearchMode mode_of(const CliOptions &options)
 {
-    return options.aligned ? SearchMode::aligned : SearchMode::literal;
+    return options.mode;
 }
 
 QJsonObject settings_json(const WindowSettings &settings, const QString &source,
@@ -139,7 +139,7 @@ QString pattern_problem(const QString &directory)
     return QString("%1: no readable pattern image").arg(directory);
 }
 
-int build_sweep(const QString &directory, int threads)
+int build_sweep(const QString &directory, int threads, bool index)
 {
     if (!folder_exists(directory)) {
         return exit_unusable_input;
@@ -154,6 +154,7 @@ int build_sweep(const QString &directory, int threads)
         request.settings = {radius, 1};
         request.threads = threads;
         request.progress = progress_of(progress);
+        request.index = index;
         all_written &= commands::build(request);
     }
     return all_written ? exit_ran : exit_unusable_input;
@@ -165,7 +166,7 @@ QString settings_summary(const WindowSettings &settings, SearchMode mode)
         .arg(settings.radius)
         .arg(settings.step_divisor)
         .arg(settings.step())
-        .arg(mode == SearchMode::aligned ? "aligned" : "literal");
+        .arg(mode_text(mode));
 }
 
 QString databases_summary(const commands::Database &database)
@@ -207,9 +208,7 @@ std::optional<PreparedSearch> prepare_search(const CliOptions &options, const QS
         return std::nullopt;
     }
     prepared.database = std::move(*database);
-    if (options.aligned) {
-        prepared.database.make_index();
-    }
+    prepared.database.make_index(options.mode);
     const commands::SettingsChoice choice = commands::choose_settings(
         prepared.database.records, prepared.database.files, options.settings, options.radius_given);
     if (choice.message) {
@@ -238,10 +237,10 @@ QList<NamedSweep> run_sweeps(const CliOptions &options)
                                                                       : "patterns");
         SearchOptions search = search_progress(progress, options);
         search.mode = mode;
-        sweeps.append(
-            {mode == SearchMode::aligned ? "aligned" : "literal",
-             commands::radius_sweep(patterns_directory(), search,
-                                    [](const QString &warning) { print_failure(warning); })});
+        sweeps.append({mode_text(mode), commands::radius_sweep(patterns_directory(), search,
+                                                               [](const QString &warning) {
+                                                                   print_failure(warning);
+                                                               })});
         show_result(sweeps.last().result.label_text);
     }
     return sweeps;
@@ -327,12 +326,13 @@ int run_build(const CliOptions &options, const QStringList &args)
     request.settings = options.settings;
     request.threads = options.threads;
     request.progress = progress_of(progress);
+    request.index = options.index;
     return commands::build(request) ? exit_ran : exit_unusable_input;
 }
 
 int run_build_sweep(const CliOptions &options, const QStringList &args)
 {
-    return build_sweep(args[0], options.threads);
+    return build_sweep(args[0], options.threads, options.index);
 }
 
 int run_search(const CliOptions &options, const QStringList &args)
@@ -517,5 +517,5 @@ int run_make_demo(const CliOptions &options, const QStringList &args)
         print_failure(error);
         return exit_unusable_input;
     }
-    return build_sweep("database", options.threads);
+    return build_sweep("database", options.threads, options.index);
 }

@@ -5,6 +5,7 @@
 // Each returns the process's exit status.
 
 #include "maps/window_settings.h"
+#include "search/search_records.h"
 
 #include <QString>
 #include <QStringList>
@@ -16,13 +17,14 @@ enum ExitStatus { exit_ran = 0, exit_unusable_input = 1, exit_usage_error = 2 };
 struct CliOptions {
     WindowSettings settings;
     bool radius_given = false;
-    QString report;       // a path, "-" for standard output, or empty
-    QString json;         // likewise
-    bool aligned = false; // the aligned search instead of the literal one
-    int threads = 0;      // cores to use; 0: all
-    QString plot;         // monster: the sweep plot (SVG), or empty
-    QString html;         // the page for people, or empty
-    bool both = false;    // monster: the literal and the aligned sweep
+    QString report; // a path, "-" for standard output, or empty
+    QString json;   // likewise
+    SearchMode mode = SearchMode::literal;
+    bool index = false; // build: also write the binary index
+    int threads = 0;    // cores to use; 0: all
+    QString plot;       // monster: the sweep plot (SVG), or empty
+    QString html;       // the page for people, or empty
+    bool both = false;  // monster: the literal and the aligned sweep
 };
 
 // A usage problem found while a command reads its arguments.

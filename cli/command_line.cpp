@@ -1,6 +1,7 @@
 #include "cli/command_line.h"
 
 #include "cli/cli_commands.h"
+#include "evaluation/answer.h"
 #include "maps/image_file.h"
 #include "maps/window_settings.h"
 #include "support/console.h"
@@ -115,11 +116,18 @@ const std::vector<OptionSpec> &option_table()
          {},
          "refuse images of more than N megapixels (default 128), read from\n"
          "their headers before decoding; also what all threads decode at once"},
-        {{"aligned"},
-         "",
+        {{"search"},
+         "MODE",
          {"search", "multi", "monster"},
-         "the aligned search, which finds a crop\n"
-         "whatever its offset, and its exact position in pixels"},
+         "literal (the default: the window's search),\n"
+         "aligned (every offset of a crop, exact and exhaustive) or indexed\n"
+         "(recompressed crops, fast in any collection: the binary index)"},
+        {{"aligned"}, "", {"search", "multi", "monster"}, "the same as --search aligned"},
+        {{"index"},
+         "",
+         {"build", "build-sweep"},
+         "also write the binary index beside the database\n"
+         "(see the index command); an index already there is always remade"},
         {{"h", "help"}, "", {}, "this help; after a command, the command's help"},
         {{"v", "version"}, "", {}, "the version"},
     };
@@ -307,10 +315,26 @@ CliOptions read_options(const QCommandLineParser &parser, const CommandSpec &com
         set_pixel_limit(qint64(whole_number(parser, "max-megapixels", 1, 100000)) * 1000000);
     }
     refuse_misapplied(parser, command);
-    options.aligned = parser.isSet("aligned");
+    if (parser.isSet("search")) {
+        const std::optional<SearchMode> mode = mode_named(parser.value("search"));
+        if (!mode) {
+            throw UsageError(QString("--search takes literal, aligned or indexed, not \"%1\"")
+                                 .arg(parser.value("search")));
+        }
+        options.mode = *mode;
+    }
+    if (parser.isSet("aligned")) {
+        if (parser.isSet("search") && options.mode != SearchMode::aligned) {
+            throw UsageError("--aligned and --search " + mode_text(options.mode) +
+                             " ask for two searches");
+        }
+        options.mode = SearchMode::aligned;
+    }
+    options.index = parser.isSet("index");
     options.both = parser.isSet("both");
-    if (options.both && options.aligned) {
-        throw UsageError("--both runs the aligned sweep already");
+    if (options.both && options.mode != SearchMode::literal) {
+        throw UsageError("--both runs the literal and then the aligned sweep: use it without "
+                         "--search or --aligned");
     }
     options.report = output_path("report");
     options.json = output_path("json");

@@ -154,6 +154,16 @@ QJsonObject answer_json(const Answer &answer)
     json["ratio"] = answer.ratio() && !std::isinf(*answer.ratio()) ? QJsonValue(*answer.ratio())
                     : ratio.isEmpty()                              ? QJsonValue()
                                                                    : QJsonValue(ratio);
+    // The indexed search: how the pick was made and what it was compared with.
+    if (answer.mode == SearchMode::indexed) {
+        json["magnitude"] = json_number(answer.magnitude);
+        json["found_by"] = answer.picked_by == PickedBy::exact ? "exact match" : "votes";
+        if (answer.picked_by == PickedBy::votes) {
+            json["votes"] = answer.votes;
+            json["unrelated"] = answer.unrelated;
+            json["unrelated_median"] = json_number(answer.unrelated_median);
+        }
+    }
     return json;
 }
 

@@ -3,8 +3,11 @@
 #include "commands/settings_verdict.h"
 #include "ft1/database_builder.h"
 #include "ft1/database_file.h"
+#include "ft1/ft1_index.h"
+#include "ft1/value_guard.h"
 #include "maps/grey_map.h"
 #include "maps/image_file.h"
+#include "search/candidate_index.h"
 #include "search/cell_index.h"
 #include "search/database_search.h"
 #include "support/console.h"
@@ -14,13 +17,6 @@
 namespace commands {
 
 namespace {
-
-Answer answer_of(const PatternPick &pick, const QString &file, QSize size,
-                 const WindowSettings &settings, SearchMode mode)
-{
-    return mode == SearchMode::aligned ? aligned_answer(pick, file, size, settings)
-                                       : literal_answer(pick, file, size, settings);
-}
 
 MultiResult multi_result(const MultiSearch &search, const WindowSettings &settings, SearchMode mode)
 {
@@ -36,28 +32,104 @@ MultiResult multi_result(const MultiSearch &search, const WindowSettings &settin
     result.seconds = outcome.seconds;
     for (int k = 0; k < outcome.picks.size(); ++k) {
         result.answers.append(
-            answer_of(outcome.picks[k], search.files[k], search.sizes[k], settings, mode));
+            answer_of(mode, outcome.picks[k], search.files[k], search.sizes[k], settings));
     }
     result.label_text = success_rate_text(outcome.rate);
     return result;
+}
+
+// The options with the database's indexes, unless given.
+SearchOptions with_indexes(SearchOptions options, const Database &database)
+{
+    if (!options.index) {
+        options.index = database.index.get();
+    }
+    if (!options.candidates) {
+        options.candidates = database.candidates.get();
+    }
+    if (!options.before_reading) {
+        options.before_reading = database.before_reading();
+    }
+    return options;
+}
+
+// The database's files read again from their text, without a word: what a search falls back to
+// when a binary index turns out damaged.
+Database text_of(const Database &database, SearchMode mode)
+{
+    Database text;
+    for (const QString &file : database.files) {
+        LoadOptions options;
+        options.use_index = false;
+        const Ft1Contents contents = read_ft1(file, options);
+        Database one;
+        one.maps = contents.maps;
+        one.records = contents.records;
+        one.files = QStringList{file};
+        text.append(one);
+    }
+    text.make_index(mode);
+    return text;
+}
+
+// The search, or when a binary index's values turn out damaged while it runs, the line that
+// says so and the search again on the databases' text.
+template <class Search>
+auto search_with_fallback(const Database &database, SearchMode mode, const Search &search)
+    -> decltype(search(database))
+{
+    try {
+        return search(database);
+    } catch (const DamagedIndex &damaged) {
+        console::write(damaged.path() +
+                       ": corrupt (a block of values does not match its checksum); the index is "
+                       "not used\n");
+        return search(text_of(database, mode));
+    }
 }
 
 } // namespace
 
 void Database::append(const Database &more)
 {
-    // Cells read with one file's maps stay valid only while that file's maps are all there is.
+    // Indexes read with one file's maps stay valid only while that file's maps are all there
+    // is.
     loaded_cells = maps.isEmpty() ? more.loaded_cells : SortedCells();
+    loaded_candidates = maps.isEmpty() ? more.loaded_candidates : CandidateArrays();
+    for (const auto &guard : more.guards) {
+        guards.append({guard.first + maps.size(), guard.second});
+    }
     maps.append(more.maps);
     records.append(more.records);
     files.append(more.files);
     index.reset();
+    candidates.reset();
 }
 
-void Database::make_index()
+void Database::make_index(SearchMode mode)
 {
+    if (mode == SearchMode::literal) {
+        return;
+    }
     index = loaded_cells.size > 0 ? std::make_shared<const CellIndex>(loaded_cells)
                                   : std::make_shared<const CellIndex>(maps);
+    if (mode == SearchMode::indexed) {
+        candidates = std::make_shared<const CandidateIndex>(
+            loaded_candidates.bits > 0 ? loaded_candidates : candidate_arrays(maps));
+    }
+}
+
+std::function<void(int map)> Database::before_reading() const
+{
+    if (guards.isEmpty()) {
+        return {};
+    }
+    // Each check passes over the maps that are not its index's.
+    return [all = maps, checks = guards](int map) {
+        for (const auto &guard : checks) {
+            guard.second->check(all[map]);
+        }
+    };
 }
 
 double MultiResult::ms_per_pattern() const
@@ -90,7 +162,20 @@ bool build(const BuildRequest &request)
     const bool written =
         build_database(request.settings, request.directory, request.file_name, options);
     console::write("Database pre-processing done\n");
+    // An index left as it was would describe the database that was replaced.
+    const QString path = database_directory() + request.file_name;
+    if (written && (request.index || QFileInfo::exists(ft1_index_path(path)))) {
+        return write_index(path);
+    }
     return written;
+}
+
+bool write_index(const QString &path)
+{
+    const IndexWrite index = write_ft1_index(path);
+    console::write(index.written ? ft1_index_path(path) + ": written\n"
+                                 : ft1_index_path(path) + ": " + index.error + "\n");
+    return index.written;
 }
 
 LoadResult load(const QString &path, const Progress &progress)
@@ -104,7 +189,14 @@ LoadResult load(const QString &path, const Progress &progress)
     if (contents.opened) {
         result.not_a_database = contents.not_a_database();
         result.problems = contents.problem_count;
-        result.database = {contents.maps, contents.records, {path}, nullptr, contents.cells};
+        result.database.maps = contents.maps;
+        result.database.records = contents.records;
+        result.database.files = QStringList{path};
+        result.database.loaded_cells = contents.cells;
+        result.database.loaded_candidates = contents.candidates;
+        if (contents.guard) {
+            result.database.guards.append({0, contents.guard});
+        }
         result.label_text = ft1_summary(contents.header_lines);
     }
     console::write("Database readed\n");
@@ -132,9 +224,11 @@ SearchResult search(const SearchRequest &request, const Database &database)
     SearchOptions options;
     options.threads = request.threads;
     options.mode = request.mode;
-    options.index = database.index.get();
     const SearchOutcome outcome =
-        search_patterns(request.settings, {pattern}, database.maps, options);
+        search_with_fallback(database, request.mode, [&](const Database &from) {
+            return search_patterns(request.settings, {pattern}, from.maps,
+                                   with_indexes(options, from));
+        });
     result.searched = outcome.status == SearchStatus::searched;
     PatternPick pick;
     pick.pattern_name = pattern.name;
@@ -142,8 +236,8 @@ SearchResult search(const SearchRequest &request, const Database &database)
         result.elapsed_ms = static_cast<int>(outcome.elapsed_ms);
         pick = outcome.picks.first();
     }
-    result.answer = answer_of(pick, QFileInfo(path).fileName(), result.pattern_image.size(),
-                              request.settings, request.mode);
+    result.answer = answer_of(request.mode, pick, QFileInfo(path).fileName(),
+                              result.pattern_image.size(), request.settings);
     console::write("search2 = " + result.answer.picked_name + "\n");
     result.found_image_path =
         "database/" + result.answer.picked_name + "." + QFileInfo(path).suffix();
@@ -154,12 +248,11 @@ SearchResult search(const SearchRequest &request, const Database &database)
 MultiResult multi_search(const WindowSettings &settings, const Database &database,
                          const QString &directory, const SearchOptions &options)
 {
-    SearchOptions with_index = options;
-    if (!with_index.index) {
-        with_index.index = database.index.get();
-    }
-    return multi_result(::multi_search(settings, database.maps, directory, with_index), settings,
-                        options.mode);
+    const MultiSearch search =
+        search_with_fallback(database, options.mode, [&](const Database &from) {
+            return ::multi_search(settings, from.maps, directory, with_indexes(options, from));
+        });
+    return multi_result(search, settings, options.mode);
 }
 
 SweepResult radius_sweep(const QString &directory, const SearchOptions &options, const Warn &warn)

@@ -25,6 +25,7 @@
 #include <memory>
 #include <optional>
 
+class CandidateIndex;
 class CellIndex;
 
 namespace commands {
@@ -42,9 +43,20 @@ struct Database {
     // Sorted cells read with the maps (a database loaded from its binary index), which
     // make_index takes instead of sorting again.
     SortedCells loaded_cells;
+    // The candidate index of the maps, for the indexed search, made by make_index, and the one
+    // read with the maps.
+    std::shared_ptr<const CandidateIndex> candidates;
+    CandidateArrays loaded_candidates;
+    // The checks of the values of maps read from a binary index, each with the number of its
+    // file's first map.
+    QList<QPair<int, std::shared_ptr<const ValueGuard>>> guards;
 
-    void append(const Database &more); // the index must be made again
-    void make_index();
+    void append(const Database &more); // the indexes must be made again
+    // What the search of `mode` needs: the sorted cells (aligned, indexed) and the candidate
+    // index (indexed), from the binary index when it was read, else made in memory.
+    void make_index(SearchMode mode = SearchMode::aligned);
+    // Checks the values of map `map` before a search first reads them; throws DamagedIndex.
+    std::function<void(int map)> before_reading() const;
 };
 
 // The database file name for a name typed in the name dialog: the name as typed plus ".ft1".
@@ -58,11 +70,17 @@ struct BuildRequest {
     WindowSettings settings;
     int threads = 0; // 0: one per core
     Progress progress;
+    bool index = false; // also write the binary index (an index already there is always remade)
 };
 
-// Pre-process database: the builder's lines, then "Database pre-processing done\n". Settings
+// Pre-process database: the builder's lines, then "Database pre-processing done\n"; then, when
+// the database has a binary index or one is asked for, the index made anew. Settings
 // that give no window step are refused before anything else. True when the file was written.
 bool build(const BuildRequest &request);
+
+// Writes the binary index beside the database at `path`, with the line "PATH.idx: written" or
+// why not.
+bool write_index(const QString &path);
 
 struct LoadResult {
     bool opened = false;

@@ -1,5 +1,6 @@
 #include "evaluation/answer.h"
 
+#include "search/indexed_search.h"
 #include "search/search_strategy.h"
 #include "search/window_compare.h"
 
@@ -94,6 +95,19 @@ Answer literal_answer(const PatternPick &pick, const QString &file, QSize size,
     return answer;
 }
 
+namespace {
+
+// The crop of a pick on a grid phase: its corner is exact.
+void place_crop(Answer &answer, const PatternPick &pick, QSize size, const WindowSettings &settings)
+{
+    const int step = settings.step();
+    answer.crop = QRect(pick.best->x * step - pick.phase.x(), pick.best->y * step - pick.phase.y(),
+                        size.width(), size.height());
+    answer.tolerance = 0;
+}
+
+} // namespace
+
 Answer aligned_answer(const PatternPick &pick, const QString &file, QSize size,
                       const WindowSettings &settings, const QString &database_folder)
 {
@@ -106,10 +120,7 @@ Answer aligned_answer(const PatternPick &pick, const QString &file, QSize size,
         answer.verdict = Verdict::no_window;
         return answer;
     }
-    const int step = settings.step();
-    answer.crop = QRect(pick.best->x * step - pick.phase.x(), pick.best->y * step - pick.phase.y(),
-                        size.width(), size.height());
-    answer.tolerance = 0;
+    place_crop(answer, pick, size, settings);
     const double score = pick.best->score;
     const double residual = exact_share * pick.magnitude;
     const qint64 cells = answer.cells();
@@ -128,6 +139,86 @@ Answer aligned_answer(const PatternPick &pick, const QString &file, QSize size,
         answer.verdict = Verdict::not_found;
     }
     return answer;
+}
+
+Answer indexed_answer(const PatternPick &pick, const QString &file, QSize size,
+                      const WindowSettings &settings, const QString &database_folder)
+{
+    if (pick.picked_by != PickedBy::votes) {
+        Answer answer = aligned_answer(pick, file, size, settings, database_folder);
+        answer.mode = SearchMode::indexed;
+        answer.picked_by = pick.picked_by;
+        return answer;
+    }
+    Answer answer = common_answer(pick, file, size, database_folder, SearchMode::indexed);
+    answer.picked_by = pick.picked_by;
+    answer.votes = pick.votes;
+    answer.unrelated = pick.unrelated;
+    answer.unrelated_median = pick.unrelated_median;
+    if (!pick.any_cells) {
+        answer.verdict = Verdict::too_small;
+        return answer;
+    }
+    if (!pick.best) {
+        answer.verdict = Verdict::not_found;
+        return answer;
+    }
+    place_crop(answer, pick, size, settings);
+    const double score = pick.best->score;
+    const double residual = exact_share * pick.magnitude;
+    const qint64 cells = answer.cells();
+    const bool exact = score <= residual && cells >= exact_cells;
+    const bool close = score <= indexed_found_share * pick.magnitude && cells >= found_cells;
+    const double runner_up = pick.runner_up ? double(pick.runner_up->score) : 0;
+    const bool rival = !stands_out(score, pick.magnitude, pick.runner_up ? &runner_up : nullptr,
+                                   pick.unrelated, pick.unrelated_median);
+    if (exact && !(pick.runner_up && double(pick.runner_up->score) <= residual)) {
+        answer.verdict = Verdict::exact;
+    } else if ((close || exact) && !rival) {
+        answer.verdict = Verdict::found;
+    } else if (close || exact) {
+        answer.verdict = Verdict::ambiguous;
+    } else {
+        answer.verdict = Verdict::not_found;
+    }
+    return answer;
+}
+
+Answer answer_of(SearchMode mode, const PatternPick &pick, const QString &file, QSize size,
+                 const WindowSettings &settings, const QString &database_folder)
+{
+    switch (mode) {
+    case SearchMode::literal:
+        return literal_answer(pick, file, size, settings, database_folder);
+    case SearchMode::aligned:
+        return aligned_answer(pick, file, size, settings, database_folder);
+    case SearchMode::indexed:
+        return indexed_answer(pick, file, size, settings, database_folder);
+    }
+    return literal_answer(pick, file, size, settings, database_folder);
+}
+
+QString mode_text(SearchMode mode)
+{
+    switch (mode) {
+    case SearchMode::literal:
+        return QStringLiteral("literal");
+    case SearchMode::aligned:
+        return QStringLiteral("aligned");
+    case SearchMode::indexed:
+        return QStringLiteral("indexed");
+    }
+    return QString();
+}
+
+std::optional<SearchMode> mode_named(const QString &text)
+{
+    for (SearchMode mode : {SearchMode::literal, SearchMode::aligned, SearchMode::indexed}) {
+        if (text == mode_text(mode)) {
+            return mode;
+        }
+    }
+    return std::nullopt;
 }
 
 namespace {
@@ -187,11 +278,22 @@ QString answer_block(const Answer &answer)
         line("runner-up", QString("%1, score %2 (%3 times the best)")
                               .arg(answer.runner_up->name, number(answer.runner_up->score),
                                    std::isinf(ratio) ? QString("infinitely many") : number(ratio)));
+    } else if (answer.picked_by == PickedBy::votes) {
+        line("runner-up", QString("none among the windows the index named"));
     } else {
         line("runner-up",
              answer.other_images
                  ? QString("none within %1 times the best").arg(answer.runner_up_reach())
                  : QString("no other image"));
+    }
+    if (answer.picked_by == PickedBy::votes) {
+        line("found by", QString("the index: %1 votes, %2 other images' windows scored (median "
+                                 "%3); not compared with every window")
+                             .arg(answer.votes)
+                             .arg(answer.unrelated)
+                             .arg(number(answer.unrelated_median)));
+    } else if (answer.picked_by == PickedBy::exact) {
+        line("found by", QString("the cell index: an exact match, the lowest of all windows"));
     }
     return text;
 }

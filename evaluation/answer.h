@@ -45,6 +45,19 @@ constexpr double found_share = 0.2;
 constexpr int exact_cells = 2;
 constexpr int found_cells = 4;
 
+// The indexed search's verdicts. A pick proved best (an exact match found in the cell index)
+// gets the aligned search's verdicts. A pick among the windows the votes named is compared
+// with the other images' windows the votes named too, the closest unrelated windows of the
+// whole database (the more images, the closer they come, so the rule means the same at a
+// thousand records and at a million):
+//   exact      as the aligned search's;
+//   found      score <= indexed_found_share * M, at least found_cells cells, every other
+//              image's window scored at least indexed_found_ratio times the score and their
+//              median 1 / indexed_found_unrelated times (search/indexed_search.h);
+//   ambiguous  as found or exact, but other images' windows that close;
+//   not found  anything else: a crop of an image that is not in the database scores about M,
+//              and other images' windows about as much.
+
 struct Answer {
     QString file;        // the pattern's file name
     QString base_name;   // the name a database map must bear for the pattern to count as found
@@ -61,8 +74,12 @@ struct Answer {
     int tolerance = 0;    // how many pixels the crop's corner may be off either way
     Verdict verdict = Verdict::no_window;
     bool found = false; // the picked name is the pattern's base name
-    // The search that answered.
+    // The search that answered, and how it picked.
     SearchMode mode = SearchMode::literal;
+    PickedBy picked_by = PickedBy::search;
+    int votes = 0;               // the indexed search: votes of the best's position
+    int unrelated = 0;           // other images' windows it scored
+    double unrelated_median = 0; // and their median score
 
     qint64 cells() const { return qint64(map_size.width()) * map_size.height(); }
     // runner-up score / best score, infinite for a best of 0; none without a runner-up.
@@ -82,6 +99,21 @@ Answer literal_answer(const PatternPick &pick, const QString &file, QSize size,
 Answer aligned_answer(const PatternPick &pick, const QString &file, QSize size,
                       const WindowSettings &settings,
                       const QString &database_folder = QStringLiteral("database"));
+
+// The answer of the indexed search: as the aligned search's, with its own verdicts for picks
+// among the windows the votes named.
+Answer indexed_answer(const PatternPick &pick, const QString &file, QSize size,
+                      const WindowSettings &settings,
+                      const QString &database_folder = QStringLiteral("database"));
+
+// The answer of the search of `mode`.
+Answer answer_of(SearchMode mode, const PatternPick &pick, const QString &file, QSize size,
+                 const WindowSettings &settings,
+                 const QString &database_folder = QStringLiteral("database"));
+
+// "literal", "aligned", "indexed", and back (nothing for another text).
+QString mode_text(SearchMode mode);
+std::optional<SearchMode> mode_named(const QString &text);
 
 // The answer as a few indented lines for people, after a first line "answer: NAME (verdict)".
 QString answer_block(const Answer &answer);

@@ -2,6 +2,7 @@
 
 #include "ft1/database_builder.h"
 #include "ft1/database_file.h"
+#include "search/candidate_index.h"
 #include "search/cell_index.h"
 #include "support/console.h"
 
@@ -35,9 +36,16 @@ QList<SweepPass> radius_sweep(const QString &directory, const SweepOptions &opti
         }
         SearchOptions search = options.search;
         std::unique_ptr<CellIndex> index;
-        if (search.mode == SearchMode::aligned) {
+        std::unique_ptr<CandidateIndex> candidates;
+        if (search.mode != SearchMode::literal) {
             index = std::make_unique<CellIndex>(database.maps);
             search.index = index.get();
+        }
+        if (search.mode == SearchMode::indexed) {
+            candidates = std::make_unique<CandidateIndex>(database.candidates.bits > 0
+                                                              ? database.candidates
+                                                              : candidate_arrays(database.maps));
+            search.candidates = candidates.get();
         }
         pass.search = multi_search({radius, 1}, database.maps, directory, search);
         if (options.pass_done) {

@@ -23,9 +23,16 @@ struct IndexWrite {
     QString error; // why the .ft1 did not open or the index could not be written
 };
 
-// Reads the .ft1's text (never an older index) and writes the index beside it, aside and then
-// in place.
-IndexWrite write_ft1_index(const QString &ft1_path);
+struct IndexWriteOptions {
+    // About the most memory the sorting of cells and the candidate index take at a time: a
+    // larger database takes more passes over its values, read back from the index.
+    std::size_t memory_bytes = std::size_t(1) << 30;
+    int threads = 0; // 0: one per core
+};
+
+// Reads the .ft1's text once (never an older index) and writes the index beside it, aside and
+// then in place.
+IndexWrite write_ft1_index(const QString &ft1_path, const IndexWriteOptions &options = {});
 
 enum class IndexState {
     absent,     // no index beside the file

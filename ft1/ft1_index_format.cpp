@@ -1,10 +1,8 @@
 #include "ft1/ft1_index_format.h"
 
+#include "maps/candidate_blocks.h"
 #include "maps/sorted_cells.h"
-
-#include <QFile>
-
-#include <sys/stat.h>
+#include "support/checksum.h"
 
 namespace {
 
@@ -22,26 +20,61 @@ std::uint64_t blocks_of(std::uint64_t count, std::uint64_t per_block)
 
 } // namespace
 
-IndexLayout index_layout(std::uint64_t record_count, std::uint64_t problems_listed,
-                         std::uint64_t fitting_count, std::uint64_t strings_bytes,
-                         std::uint64_t values_count, std::uint64_t cells_count)
+static_assert(rarity_floats == std::uint64_t(key_block_cells) * key_code_count,
+              "the rarity section holds one frequency per cell and code");
+
+IndexCounts counts_of(const IndexHeader &header)
+{
+    IndexCounts counts;
+    counts.records = header.record_count;
+    counts.maps = header.map_count;
+    counts.problems = header.problems_listed;
+    counts.fitting = header.fitting_count;
+    counts.strings = header.strings_bytes;
+    counts.sizes = header.size_count;
+    counts.values = header.values_count;
+    counts.cells = header.cells_count;
+    counts.candidates = header.candidate_count;
+    counts.candidate_bits = header.candidate_bits;
+    return counts;
+}
+
+IndexLayout index_layout(const IndexCounts &counts)
 {
     IndexLayout at;
-    at.block_count = blocks_of(cells_count, cell_block);
-    at.sample_count = blocks_of(cells_count, cell_sample);
-    at.records = aligned(sizeof(IndexHeader));
-    at.problems = aligned(at.records + record_count * sizeof(IndexRecord));
-    at.fitting = aligned(at.problems + problems_listed * sizeof(IndexProblem));
-    at.strings = aligned(at.fitting + fitting_count * sizeof(IndexFitting));
-    at.values = aligned(at.strings + strings_bytes);
-    at.cells = aligned(at.values + values_count * sizeof(float));
-    at.places = aligned(at.cells + cells_count * sizeof(float));
-    at.next = aligned(at.places + cells_count * sizeof(std::uint64_t));
-    at.lows = aligned(at.next + cells_count * sizeof(float));
+    at.block_count = blocks_of(counts.cells, cell_block);
+    at.sample_count = blocks_of(counts.cells, cell_sample);
+    at.value_blocks = blocks_of(counts.values, index_value_block);
+    at.bucket_count = counts.candidate_bits > 0 && counts.candidate_bits <= 32
+                          ? (std::uint64_t(1) << counts.candidate_bits) + 1
+                          : 0;
+    at.values = aligned(sizeof(IndexHeader));
+    at.cells = aligned(at.values + counts.values * sizeof(float));
+    at.places = aligned(at.cells + counts.cells * sizeof(float));
+    at.next = aligned(at.places + counts.cells * sizeof(std::uint64_t));
+    at.lows = aligned(at.next + counts.cells * sizeof(float));
     at.highs = aligned(at.lows + at.block_count * sizeof(float));
     at.samples = aligned(at.highs + at.block_count * sizeof(float));
-    at.file_bytes = at.samples + at.sample_count * sizeof(float);
+    at.candidates = aligned(at.samples + at.sample_count * sizeof(float));
+    at.starts = aligned(at.candidates + counts.candidates * sizeof(CandidateEntry));
+    at.records = aligned(at.starts + at.bucket_count * sizeof(std::uint32_t));
+    at.problems = aligned(at.records + counts.records * sizeof(IndexRecord));
+    at.fitting = aligned(at.problems + counts.problems * sizeof(IndexProblem));
+    at.strings = aligned(at.fitting + counts.fitting * sizeof(IndexFitting));
+    at.value_sums = aligned(at.strings + counts.strings);
+    at.rarity = aligned(at.value_sums + at.value_blocks * sizeof(std::uint64_t));
+    at.name_groups = aligned(at.rarity + rarity_floats * sizeof(float));
+    at.sizes = aligned(at.name_groups + counts.maps * sizeof(std::uint32_t));
+    at.file_bytes = at.sizes + counts.sizes * sizeof(IndexMapSize);
     return at;
+}
+
+std::uint64_t header_checksum(IndexHeader header)
+{
+    header.header_checksum = 0;
+    Checksum sum;
+    sum.add(reinterpret_cast<const char *>(&header), sizeof header);
+    return sum.value();
 }
 
 IndexProblem stored_problem(const QString &line, const QString &path, QByteArray &strings)
@@ -65,16 +98,4 @@ QString problem_line(const QString &path, const IndexProblem &problem, const QSt
 {
     return problem.line >= 0 ? QString("%1:%2:%3").arg(path).arg(problem.line).arg(text)
                              : QString("%1:%2").arg(path, text);
-}
-
-FileStamp stamp_of(const QString &path)
-{
-    struct stat status {
-    };
-    if (::stat(QFile::encodeName(path).constData(), &status) != 0) {
-        return {};
-    }
-    return {std::uint64_t(status.st_mtim.tv_sec) * 1000000000u +
-                std::uint64_t(status.st_mtim.tv_nsec),
-            std::uint64_t(status.st_ino), std::uint64_t(status.st_size)};
 }

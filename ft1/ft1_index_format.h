@@ -2,6 +2,12 @@
 // The bytes of PATH.ft1.idx, shared by its writer and its reader (ft1_index.h is the index's
 // interface): a header, then the sections, each on a 64-byte boundary, in the order of
 // IndexLayout. Little-endian, as every platform this runs on.
+//
+// The values come first, since the writer streams them while it reads the text; the tables,
+// whose sizes are known only once the text is read, come last. Every byte is covered by a
+// checksum: the header by its own, the tables by one read on every load, the values by one per
+// block of 4 KiB (read when a search first uses a map of it), the sorted cells and the
+// candidate index by one that `info` reads.
 
 #include <QByteArray>
 #include <QString>
@@ -9,36 +15,38 @@
 #include <cstdint>
 
 constexpr char index_magic[8] = {'P', 'T', 'R', 'C', 'I', 'D', 'X', '\n'};
-constexpr std::uint32_t index_format_version = 4;
+constexpr std::uint32_t index_format_version = 5;
+// The values are checked in blocks of this many.
+constexpr std::uint64_t index_value_block = std::uint64_t(1) << 10;
 
 struct IndexHeader {
     char magic[8];
     std::uint32_t version;
     std::uint32_t header_bytes;
+    std::uint64_t header_checksum; // of the header with this field 0
     std::uint64_t file_bytes;      // the whole index
-    std::uint64_t tables_checksum; // the bytes from the header's end to the values
-    std::uint64_t data_checksum;   // the values and the sorted cells
+    std::uint64_t tables_checksum; // every byte from the records to the end
+    std::uint64_t data_checksum;   // every byte of the sorted cells and the candidate index
+    // The .ft1 it was made from: while its size, times and inode are these, its checksum is not
+    // read again.
     std::uint64_t ft1_bytes;
     std::uint64_t ft1_checksum;
-    std::uint64_t ft1_modified_ns; // when the .ft1 was last written, and its inode: while both
-    std::uint64_t ft1_inode;       // and its size are the same, its checksum is not read again
+    std::uint64_t ft1_modified_ns;
+    std::uint64_t ft1_changed_ns;
+    std::uint64_t ft1_inode;
     std::uint64_t header_lines;
     std::uint64_t problem_count;
-    std::uint64_t records_offset;
+    // The counts that place every section (index_layout).
     std::uint64_t record_count;
-    std::uint64_t problems_offset;
+    std::uint64_t map_count;
     std::uint64_t problems_listed;
-    std::uint64_t fitting_offset;
     std::uint64_t fitting_count;
-    std::uint64_t strings_offset;
     std::uint64_t strings_bytes;
-    std::uint64_t values_offset;
+    std::uint64_t size_count; // distinct map sizes
     std::uint64_t values_count;
-    std::uint64_t cells_offset; // values (float), then places (u64), the values right of
-                                // them (float), each block's least values, its greatest
-                                // (float), and the samples of the values right, each at the
-                                // next boundary
     std::uint64_t cells_count;
+    std::uint64_t candidate_count;
+    std::uint64_t candidate_bits;
 };
 
 struct IndexRecord {
@@ -63,40 +71,63 @@ struct IndexFitting {
     std::int32_t step_divisor;
 };
 
-// Where each section starts, all from the counts: the writer places the sections here, and the
-// reader takes an index whose header says otherwise as damaged.
-struct IndexLayout {
+// How many maps have one size: what a search asks of every map's size, without visiting them.
+struct IndexMapSize {
+    std::int32_t width;
+    std::int32_t height;
+    std::uint64_t count;
+};
+
+struct IndexCounts {
     std::uint64_t records = 0;
+    std::uint64_t maps = 0;
     std::uint64_t problems = 0;
     std::uint64_t fitting = 0;
     std::uint64_t strings = 0;
+    std::uint64_t sizes = 0;
     std::uint64_t values = 0;
     std::uint64_t cells = 0;
-    std::uint64_t places = 0;
+    std::uint64_t candidates = 0;
+    std::uint64_t candidate_bits = 0;
+};
+
+IndexCounts counts_of(const IndexHeader &header);
+
+// Where each section starts, all from the counts: the writer places the sections here, and the
+// reader checks each against the file.
+struct IndexLayout {
+    std::uint64_t values = 0;
+    std::uint64_t cells = 0;  // the sorted cells: values, places, values right, block lows,
+    std::uint64_t places = 0; // block highs, samples of the values right
     std::uint64_t next = 0;
     std::uint64_t lows = 0;
     std::uint64_t highs = 0;
     std::uint64_t samples = 0;
-    std::uint64_t block_count = 0;  // of the lows and highs
-    std::uint64_t sample_count = 0; // of the samples
+    std::uint64_t candidates = 0; // the candidate index: entries, then bucket starts
+    std::uint64_t starts = 0;
+    std::uint64_t records = 0; // the tables, from here to the end
+    std::uint64_t problems = 0;
+    std::uint64_t fitting = 0;
+    std::uint64_t strings = 0;
+    std::uint64_t value_sums = 0;  // the checksum of each block of values
+    std::uint64_t rarity = 0;      // the candidate keys' code frequencies
+    std::uint64_t name_groups = 0; // per map, the first map of its name
+    std::uint64_t sizes = 0;
+    std::uint64_t block_count = 0;  // of the sorted cells' lows and highs
+    std::uint64_t sample_count = 0; // of their samples
+    std::uint64_t value_blocks = 0;
+    std::uint64_t bucket_count = 0; // of the candidate index
     std::uint64_t file_bytes = 0;
 };
 
 // Counts too large for any file wrap around; the reader checks each section against the file.
-IndexLayout index_layout(std::uint64_t record_count, std::uint64_t problems_listed,
-                         std::uint64_t fitting_count, std::uint64_t strings_bytes,
-                         std::uint64_t values_count, std::uint64_t cells_count);
+IndexLayout index_layout(const IndexCounts &counts);
+constexpr std::uint64_t rarity_floats = 9 * 16;
+
+// The header's checksum, of every byte but its own field.
+std::uint64_t header_checksum(IndexHeader header);
 
 // A listed problem is stored without its "PATH:" prefix and its line number, so that the index
 // gives the messages under whatever path the .ft1 is read.
 IndexProblem stored_problem(const QString &line, const QString &path, QByteArray &strings);
 QString problem_line(const QString &path, const IndexProblem &problem, const QString &text);
-
-// What tells the .ft1 unchanged without reading it: its size, modification time and inode.
-struct FileStamp {
-    std::uint64_t modified_ns = 0;
-    std::uint64_t inode = 0;
-    std::uint64_t bytes = 0;
-};
-
-FileStamp stamp_of(const QString &path);

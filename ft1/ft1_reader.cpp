@@ -2,14 +2,20 @@
 
 #include "ft1/ft1_number.h"
 
+#include "support/checksum.h"
+
 #include <QFile>
 #include <QFileInfo>
 #include <QTextCodec>
 #include <QTextStream>
 
+#include <cerrno>
 #include <cstring>
+#include <fcntl.h>
 #include <memory>
 #include <string_view>
+#include <sys/stat.h>
+#include <unistd.h>
 #include <vector>
 
 namespace {
@@ -364,10 +370,53 @@ private:
 // stream reading the file sees it. Files in an encoding whose bytes are not ASCII-based (UTF-16,
 // UTF-32 with their marks, or such a locale) are decoded as a stream does and passed on as
 // UTF-8; others pass as they are, a UTF-8 byte order mark removed.
+// The file's bytes as they are read, checksummed on the way: the bytes summed are the bytes
+// parsed, whatever happens to the file meanwhile.
+class SummingDevice : public QIODevice
+{
+public:
+    explicit SummingDevice(QFile &file)
+        : m_file(file)
+    {
+        QIODevice::open(QIODevice::ReadOnly);
+    }
+
+    bool isSequential() const override { return false; }
+    qint64 size() const override { return m_file.size(); }
+    bool seek(qint64 position) override
+    {
+        if (position == 0) {
+            m_sum = Checksum();
+            m_bytes = 0;
+        }
+        return QIODevice::seek(position) && m_file.seek(position);
+    }
+
+    std::uint64_t checksum() const { return m_sum.value(); }
+    qint64 bytes() const { return m_bytes; }
+
+protected:
+    qint64 readData(char *data, qint64 most) override
+    {
+        const qint64 read = m_file.read(data, most);
+        if (read > 0) {
+            m_sum.add(data, std::size_t(read));
+            m_bytes += read;
+        }
+        return read;
+    }
+    qint64 writeData(const char *, qint64) override { return -1; }
+
+private:
+    QFile &m_file;
+    Checksum m_sum;
+    qint64 m_bytes = 0;
+};
+
 class LineSource
 {
 public:
-    explicit LineSource(QFile &file)
+    explicit LineSource(QIODevice &file)
         : m_file(file)
         , m_size(file.size())
     {
@@ -461,7 +510,7 @@ private:
         return piece;
     }
 
-    QFile &m_file;
+    QIODevice &m_file;
     qint64 m_size;
     qint64 m_read = 0;
     QTextCodec *m_codec = nullptr;
@@ -470,36 +519,60 @@ private:
 
 } // namespace
 
+namespace {
+
+// Opens only regular files, without waiting on a pipe or a device on the way (which could also
+// feed the reader without end); why not, or an empty string.
+QString open_regular(const QString &path, QFile &file)
+{
+    const int descriptor =
+        ::open(QFile::encodeName(path).constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    if (descriptor < 0) {
+        return QString::fromLocal8Bit(std::strerror(errno));
+    }
+    struct stat status {
+    };
+    if (::fstat(descriptor, &status) != 0 || !S_ISREG(status.st_mode)) {
+        const bool folder = S_ISDIR(status.st_mode);
+        ::close(descriptor);
+        return folder ? QStringLiteral("is a folder") : QStringLiteral("not a regular file");
+    }
+    ::fcntl(descriptor, F_SETFL, ::fcntl(descriptor, F_GETFL) & ~O_NONBLOCK);
+    if (!file.open(descriptor, QIODevice::ReadOnly, QFileDevice::AutoCloseHandle)) {
+        ::close(descriptor);
+        return file.errorString();
+    }
+    return QString();
+}
+
+} // namespace
+
 Ft1Contents read_ft1_text(const QString &path, const TextReadOptions &options)
 {
     Ft1Contents contents;
-    QFile file(path);
-    const QFileInfo info(path);
-    // Only regular files: a device or a pipe could feed the reader without end.
-    if (info.exists() && !info.isFile()) {
-        contents.error =
-            info.isDir() ? QStringLiteral("is a folder") : QStringLiteral("not a regular file");
+    QFile file;
+    contents.error = open_regular(path, file);
+    if (!contents.error.isEmpty()) {
         return contents;
     }
-    if (!file.open(QIODevice::ReadOnly)) {
-        contents.error = file.errorString();
-        return contents;
-    }
+    const FileStamp stamp = stamp_of_descriptor(file.handle());
+    SummingDevice device(file);
     // Progress counts records against the "EOR" lines of the file, counted first.
     int end_lines = 0;
     if (options.progress) {
-        LineSource counting(file);
+        LineSource counting(device);
         counting.each([&](std::string_view text, qint64, bool,
                           qint64) { end_lines += text.substr(0, 3) == "EOR" ? 1 : 0; },
                       [](qint64) {});
-        file.seek(0);
+        device.seek(0);
     }
-    LineSource source(file);
+    LineSource source(device);
     Ft1Parser parser(path, source.codec(), end_lines, source.size(), options);
     source.each([&](std::string_view text, qint64 number, bool terminated,
                     qint64 bytes_after) { parser.line(text, number, terminated, bytes_after); },
                 [&](qint64 number) { parser.overlong_line(number); });
     contents = parser.finish();
     contents.opened = true;
+    contents.source = {device.bytes(), device.checksum(), stamp};
     return contents;
 }

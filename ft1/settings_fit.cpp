@@ -4,6 +4,7 @@
 
 #include <QSet>
 
+#include <set>
 #include <tuple>
 #include <vector>
 
@@ -54,16 +55,20 @@ SettingsFit settings_fit(const QList<Ft1Record> &records, const WindowSettings &
 
 QList<WindowSettings> fitting_settings(const QList<Ft1Record> &records, int step_divisor)
 {
-    // Many records share their sizes: each distinct set is checked once.
-    std::vector<Sizes> distinct;
+    // Many records share their sizes: each distinct set is checked once (and a database's
+    // records mostly come in runs of one size).
+    std::set<Sizes> seen;
+    const Sizes *last = nullptr;
     for (const Ft1Record &record : records) {
         if (informative(record)) {
-            distinct.push_back(
-                {record.image_width, record.image_height, record.map_width, record.map_height});
+            const Sizes sizes{record.image_width, record.image_height, record.map_width,
+                              record.map_height};
+            if (!last || !(*last == sizes)) {
+                last = &*seen.insert(sizes).first;
+            }
         }
     }
-    std::sort(distinct.begin(), distinct.end());
-    distinct.erase(std::unique(distinct.begin(), distinct.end()), distinct.end());
+    const std::vector<Sizes> distinct(seen.begin(), seen.end());
     QList<WindowSettings> fitting;
     if (distinct.empty()) {
         return fitting;

@@ -6,7 +6,7 @@ _pictrace_cli()
 
     local commands="build build-sweep search multi monster info index make-demo"
     local options="-C --workdir -r --radius -c --step-divisor --report --json -j --threads
-        --html --plot --both --max-megapixels --aligned -h --help -v --version"
+        --html --plot --both --max-megapixels --search --aligned --index -h --help -v --version"
 
     case $prev in
         -C | --workdir)
@@ -25,6 +25,10 @@ _pictrace_cli()
             _filedir svg
             return
             ;;
+        --search)
+            COMPREPLY=($(compgen -W "literal aligned indexed" -- "$cur"))
+            return
+            ;;
         -r | --radius | -c | --step-divisor | -j | --threads | --max-megapixels)
             return
             ;;
@@ -40,7 +44,7 @@ _pictrace_cli()
     for ((i = 1; i < cword; i++)); do
         case ${words[i]} in
             -C | --workdir | -r | --radius | -c | --step-divisor | --report | --json | -j | \
-                --threads | --html | --plot | --max-megapixels)
+                --threads | --html | --plot | --max-megapixels | --search)
                 ((i++))
                 ;;
             -*) ;;

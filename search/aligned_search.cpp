@@ -66,14 +66,16 @@ struct AlignedSearcher::State {
     std::vector<Phase *> anchored;
     double first_limit = 0;
     WindowScanner scanner;
+    std::function<void(int map)> before_reading;
 
     State(CentreDescriptor &searched, const QList<FeatureMap> &maps, const CellIndex &cells,
-          int scan_threads)
+          int scan_threads, std::function<void(int map)> before)
         : pattern(searched)
         , database(maps)
         , index(cells)
         , threads(scan_threads)
         , scanner(maps)
+        , before_reading(std::move(before))
     {}
 
     Phase *phase_at(QPoint at)
@@ -87,16 +89,19 @@ struct AlignedSearcher::State {
         return nullptr;
     }
 
-    aligned::Rounds search(const std::vector<char> *wanted, float bound, double from_limit)
+    aligned::Rounds search(const std::vector<char> *wanted, float bound, double from_limit,
+                           bool lookups_only = false)
     {
-        aligned::PhaseSearch rounds(pattern, database, index, scanner, wanted, bound, threads);
+        aligned::PhaseSearch rounds(pattern, database, index, scanner, wanted, bound, threads,
+                                    &before_reading, lookups_only);
         return rounds.run(phases, anchored, from_limit);
     }
 };
 
 AlignedSearcher::AlignedSearcher(CentreDescriptor &pattern, const QList<FeatureMap> &database,
-                                 const CellIndex &index, int threads)
-    : m(std::make_unique<State>(pattern, database, index, threads))
+                                 const CellIndex &index, int threads,
+                                 std::function<void(int map)> before_reading)
+    : m(std::make_unique<State>(pattern, database, index, threads, std::move(before_reading)))
 {
     m->phases = aligned::phases_of(pattern, index, m->layouts);
     if (m->phases.empty()) {
@@ -122,7 +127,7 @@ AlignedSearch AlignedSearcher::best()
     return best_within(no_best_score);
 }
 
-AlignedSearch AlignedSearcher::best_within(float bound)
+AlignedSearch AlignedSearcher::best_within(float bound, bool lookups_only)
 {
     AlignedSearch result;
     result.any_cells = !m->phases.empty();
@@ -130,7 +135,7 @@ AlignedSearch AlignedSearcher::best_within(float bound)
         return result;
     }
     aligned::set_budgets(m->phases, m->database, m->index.map_shapes(m->database), nullptr);
-    const aligned::Rounds rounds = m->search(nullptr, bound, m->first_limit);
+    const aligned::Rounds rounds = m->search(nullptr, bound, m->first_limit, lookups_only);
     result.work = rounds.work;
     result.least_rejected = rounds.least_rejected;
     if (rounds.leader.exists) {
@@ -170,7 +175,7 @@ bool AlignedSearcher::has_other_images(const QString &name) const
 {
     // From the sizes of the maps: those of the name left out, does any map fit a phase?
     const CellIndex::MapShapes &shapes = m->index.map_shapes(m->database);
-    const auto named = shapes.by_name.constFind(name);
+    const std::vector<int> *named = m->index.maps_named(m->database, name);
     for (const Layout &layout : m->layouts) {
         const auto fits = [&](int width, int height) {
             return width >= layout.size.width() && height >= layout.size.height();
@@ -179,10 +184,8 @@ bool AlignedSearcher::has_other_images(const QString &name) const
         for (const auto &size : shapes.sizes) {
             fitting += fits(size.first.width(), size.first.height()) ? size.second : 0;
         }
-        if (named != shapes.by_name.constEnd()) {
-            for (int k : *named) {
-                fitting -= fits(m->database[k].width, m->database[k].height) ? 1 : 0;
-            }
+        for (int k : named ? *named : std::vector<int>()) {
+            fitting -= fits(m->database[k].width, m->database[k].height) ? 1 : 0;
         }
         if (fitting > 0) {
             return true;
@@ -203,7 +206,7 @@ std::optional<AlignedWindow> AlignedSearcher::runner_up(const AlignedWindow &bes
                                   ft1_rounding_residual * best_phase->magnitude);
     const float bound = std::nextafter(static_cast<float>(reach), no_best_score);
     aligned::set_budgets(m->phases, m->database, m->index.map_shapes(m->database),
-                         &best.window.name);
+                         m->index.maps_named(m->database, best.window.name));
     // The runner-up scores at least the best: the rounds start there.
     const Leader second =
         m->search(&other, bound, std::max(m->first_limit, double(best.window.score))).leader;

@@ -33,6 +33,7 @@
 #include <QPoint>
 #include <QSize>
 
+#include <functional>
 #include <memory>
 #include <optional>
 #include <vector>
@@ -73,16 +74,20 @@ struct AlignedOptions {
 class AlignedSearcher
 {
 public:
+    // `before_reading` hears of each map before a search first reads its values.
     AlignedSearcher(CentreDescriptor &pattern, const QList<FeatureMap> &database,
-                    const CellIndex &index, int threads = 0);
+                    const CellIndex &index, int threads = 0,
+                    std::function<void(int map)> before_reading = {});
     ~AlignedSearcher();
     AlignedSearcher(const AlignedSearcher &) = delete;
     AlignedSearcher &operator=(const AlignedSearcher &) = delete;
 
     // Everything but the runner-up.
     AlignedSearch best();
-    // The same, among the windows scoring at most `bound` alone: no best when none does.
-    AlignedSearch best_within(float bound);
+    // The same, among the windows scoring at most `bound` alone: no best when none does. With
+    // `lookups_only`, among those the cell index's entries name (phases whose windows it names
+    // too many of are left out, and counted in the work), at the cost of a few lookups.
+    AlignedSearch best_within(float bound, bool lookups_only = false);
     // The limit of the search's first round: about what an exact match scores.
     double first_limit() const;
     // The best window among the maps of other names than `best`'s, within reach.

@@ -31,10 +31,11 @@ PatternPick pick_of(const QString &pattern_name, const AlignedSearch &found,
 // A pattern's searcher, with the centres it reads.
 struct PatternSearch {
     PatternSearch(const FeatureMap &pattern, const WindowSettings &settings,
-                  const QList<FeatureMap> &database, const CellIndex &index)
+                  const QList<FeatureMap> &database, const CellIndex &index,
+                  const std::function<void(int map)> &before_reading)
         : name(pattern.name)
         , centres(pattern, settings)
-        , searcher(centres, database, index, 1)
+        , searcher(centres, database, index, 1, before_reading)
     {}
 
     QString name;
@@ -46,8 +47,9 @@ class Bounded : public BoundedSearch
 {
 public:
     Bounded(const FeatureMap &pattern, const WindowSettings &settings,
-            const QList<FeatureMap> &database, const CellIndex &index)
-        : m_search(pattern, settings, database, index)
+            const QList<FeatureMap> &database, const CellIndex &index,
+            const std::function<void(int map)> &before_reading)
+        : m_search(pattern, settings, database, index, before_reading)
     {}
 
     double first_limit() const override { return m_search.searcher.first_limit(); }
@@ -71,6 +73,12 @@ public:
         , m_slice(slice)
         , m_threads(options.threads)
     {
+        // The slice's maps are numbered from 0 in the searches, in the database from its first.
+        if (options.before_reading) {
+            m_before_reading = [before = options.before_reading, first = slice.first](int map) {
+                before(first + map);
+            };
+        }
         // A slice sees the database's index from its first map, or sorts its own cells when
         // there is none.
         if (options.index && slice.whole) {
@@ -89,7 +97,8 @@ public:
         ordered_parallel<PatternPick>(
             patterns.size(), thread_count(m_threads),
             [&](int k) {
-                PatternSearch search(patterns[k], m_settings, m_slice.maps, *m_index);
+                PatternSearch search(patterns[k], m_settings, m_slice.maps, *m_index,
+                                     m_before_reading);
                 return pick_of(search.name, search.searcher.best(), search.centres);
             },
             [&](int, PatternPick &pick) {
@@ -120,7 +129,8 @@ public:
 
     std::unique_ptr<BoundedSearch> bounded(const FeatureMap &pattern) const override
     {
-        return std::make_unique<Bounded>(pattern, m_settings, m_slice.maps, *m_index);
+        return std::make_unique<Bounded>(pattern, m_settings, m_slice.maps, *m_index,
+                                         m_before_reading);
     }
     bool searches_within_bounds() const override { return true; }
 
@@ -131,7 +141,7 @@ private:
         if (!pick.best) {
             return;
         }
-        PatternSearch search(pattern, m_settings, m_slice.maps, *m_index);
+        PatternSearch search(pattern, m_settings, m_slice.maps, *m_index, m_before_reading);
         pick.other_images = search.searcher.has_other_images(pick.best->name);
         if (!runner_up) {
             return;
@@ -146,6 +156,7 @@ private:
     WindowSettings m_settings;
     SearchSlice m_slice;
     int m_threads;
+    std::function<void(int map)> m_before_reading;
     CellIndex m_own_index; // when the database's index does not serve the slice as it is
     const CellIndex *m_index = nullptr;
 };

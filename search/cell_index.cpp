@@ -184,11 +184,22 @@ const CellIndex::MapShapes &CellIndex::map_shapes(const QList<FeatureMap> &datab
         for (int m = 0; m < database.size(); ++m) {
             const FeatureMap &map = database[m];
             ++counts[qMakePair(map.width, map.height)];
-            shapes.by_name[map.name].push_back(m);
         }
         for (auto size = counts.cbegin(); size != counts.cend(); ++size) {
             shapes.sizes.push_back({QSize(size.key().first, size.key().second), size.value()});
         }
     });
     return m_shapes->shapes;
+}
+
+const std::vector<int> *CellIndex::maps_named(const QList<FeatureMap> &database,
+                                              const QString &name) const
+{
+    std::call_once(m_shapes->names_once, [&] {
+        for (int m = 0; m < database.size(); ++m) {
+            m_shapes->by_name[database[m].name].push_back(m);
+        }
+    });
+    const auto named = m_shapes->by_name.constFind(name);
+    return named == m_shapes->by_name.constEnd() ? nullptr : &*named;
 }

@@ -79,17 +79,22 @@ public:
 
     // The sizes of the database's maps and the maps of each name: what a search asks of every
     // map (how many window positions a size has, whether other images have windows) answered
-    // without visiting them. Made on the first call, for the database the index was made for.
+    // without visiting them. Made on the first call, for the database the index was made for:
+    // the sizes first, the names (a table of every map's name) only when asked for.
     struct MapShapes {
         std::vector<std::pair<QSize, qint64>> sizes; // each size of map, and its count
-        QHash<QString, std::vector<int>> by_name;    // the maps of each name
     };
     const MapShapes &map_shapes(const QList<FeatureMap> &database) const;
+    // The maps named `name`; null when none is.
+    const std::vector<int> *maps_named(const QList<FeatureMap> &database,
+                                       const QString &name) const;
 
 private:
     struct ShapesOnce {
         std::once_flag once;
         MapShapes shapes;
+        std::once_flag names_once;
+        QHash<QString, std::vector<int>> by_name;
     };
     static constexpr std::size_t block_sample = 64;
 

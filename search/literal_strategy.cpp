@@ -7,15 +7,21 @@ namespace {
 class LiteralStrategy : public SearchStrategy
 {
 public:
-    LiteralStrategy(const WindowSettings &settings, const SearchSlice &slice, int threads)
+    LiteralStrategy(const WindowSettings &settings, const SearchSlice &slice,
+                    const SearchOptions &options)
         : m_settings(settings)
         , m_slice(slice)
-        , m_threads(threads)
+        , m_threads(options.threads)
+        , m_before_reading(options.before_reading)
     {}
 
     QList<PatternPick> best_picks(const QList<FeatureMap> &patterns,
                                   const Progress &progress) override
     {
+        // Every window of every map is scored.
+        for (int map = 0; m_before_reading && map < m_slice.maps.size(); ++map) {
+            m_before_reading(m_slice.first + map);
+        }
         QList<PatternPick> picks;
         for (const FeatureMap &pattern : patterns) {
             picks.append(best_pick(pattern));
@@ -59,6 +65,7 @@ private:
     WindowSettings m_settings;
     SearchSlice m_slice;
     int m_threads;
+    std::function<void(int map)> m_before_reading;
 };
 
 } // namespace
@@ -67,5 +74,5 @@ std::unique_ptr<SearchStrategy> make_literal_strategy(const WindowSettings &sett
                                                       const SearchSlice &slice,
                                                       const SearchOptions &options)
 {
-    return std::make_unique<LiteralStrategy>(settings, slice, options.threads);
+    return std::make_unique<LiteralStrategy>(settings, slice, options);
 }

@@ -42,17 +42,14 @@ qint64 positions_in(QSize map, QSize size)
 }
 
 std::size_t budget_of(QSize size, const QList<FeatureMap> &database,
-                      const CellIndex::MapShapes &shapes, const QString *left_out)
+                      const CellIndex::MapShapes &shapes, const std::vector<int> *left_out)
 {
     qint64 positions = 0;
     for (const auto &shape : shapes.sizes) {
         positions += shape.second * positions_in(shape.first, size);
     }
-    const auto named = left_out ? shapes.by_name.constFind(*left_out) : shapes.by_name.constEnd();
-    if (named != shapes.by_name.constEnd()) {
-        for (int m : *named) {
-            positions -= positions_in(QSize(database[m].width, database[m].height), size);
-        }
+    for (int m : left_out ? *left_out : std::vector<int>()) {
+        positions -= positions_in(QSize(database[m].width, database[m].height), size);
     }
     return std::max<std::size_t>(64, std::size_t(positions) / 4);
 }
@@ -180,7 +177,7 @@ Layout &layout_for(QSize size, const std::vector<Rarity> &cells, std::vector<Lay
 } // namespace
 
 void set_budgets(std::vector<Phase> &phases, const QList<FeatureMap> &database,
-                 const CellIndex::MapShapes &shapes, const QString *left_out)
+                 const CellIndex::MapShapes &shapes, const std::vector<int> *left_out)
 {
     std::vector<std::pair<QSize, std::size_t>> budgets;
     for (Phase &phase : phases) {

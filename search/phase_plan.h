@@ -64,9 +64,9 @@ const FeatureMap &map_of(Phase &phase, CentreDescriptor &pattern);
 std::vector<Phase> phases_of(CentreDescriptor &pattern, const CellIndex &index,
                              std::vector<Layout> &layouts);
 
-// Every phase's budget, from the sizes of the maps without visiting them: the maps of the name
-// `left_out` (when given) do not count. Forgets the phases' full scans.
+// Every phase's budget, from the sizes of the maps without visiting them: the maps `left_out`
+// (when given) do not count. Forgets the phases' full scans.
 void set_budgets(std::vector<Phase> &phases, const QList<FeatureMap> &database,
-                 const CellIndex::MapShapes &shapes, const QString *left_out);
+                 const CellIndex::MapShapes &shapes, const std::vector<int> *left_out);
 
 } // namespace aligned

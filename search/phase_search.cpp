@@ -40,7 +40,8 @@ bool Leader::beaten_by(float other_score, int other_map, int other_phase, int ot
 
 PhaseSearch::PhaseSearch(CentreDescriptor &pattern, const QList<FeatureMap> &database,
                          const CellIndex &index, WindowScanner &scanner,
-                         const std::vector<char> *wanted, float bound, int threads)
+                         const std::vector<char> *wanted, float bound, int threads,
+                         const std::function<void(int map)> *before_reading, bool lookups_only)
     : m_pattern(pattern)
     , m_database(database)
     , m_index(index)
@@ -48,7 +49,26 @@ PhaseSearch::PhaseSearch(CentreDescriptor &pattern, const QList<FeatureMap> &dat
     , m_wanted(wanted)
     , m_bound(bound)
     , m_threads(threads)
+    , m_before_reading(before_reading && *before_reading ? before_reading : nullptr)
+    , m_lookups_only(lookups_only)
 {}
+
+void PhaseSearch::reading(int map) const
+{
+    if (m_before_reading) {
+        (*m_before_reading)(map);
+    }
+}
+
+void PhaseSearch::reading_all()
+{
+    if (m_before_reading && !m_read_all) {
+        for (int map = 0; map < m_database.size(); ++map) {
+            (*m_before_reading)(map);
+        }
+        m_read_all = true;
+    }
+}
 
 Rounds PhaseSearch::run(std::vector<Phase> &phases, const std::vector<Phase *> &anchored,
                         double first_limit)
@@ -67,7 +87,8 @@ Rounds PhaseSearch::run(std::vector<Phase> &phases, const std::vector<Phase *> &
         // it (a noisy pattern): the next limit only decides how much is looked at.
         limit = std::max(4 * limit, std::min(m_least_rejected, 64 * limit));
     }
-    if (!(m_leader.exists && m_leader.score < cut_off_score) && m_bound >= cut_off_score) {
+    if (!(m_leader.exists && m_leader.score < cut_off_score) && m_bound >= cut_off_score &&
+        !m_lookups_only) {
         // Cut-off windows (9999) and sums of 9999 and more decide: every phase in full.
         m_limit = m_bound;
         for (Phase &phase : phases) {
@@ -137,12 +158,26 @@ void PhaseSearch::look_up(Phase &phase, double tolerance)
     // and the index finds such entries without reading the others. Entries enough to be taken
     // by their window sums or a full scan are not listed: those pay for them already.
     const double right = right_of_anchor(phase);
-    // The entries, when no more than the phase's budget.
+    // The entries, when no more than the phase's budget; looking in the index alone, no more
+    // than a number that does not depend on which maps are searched (the slices of shared work
+    // see the same index).
+    const std::size_t most = m_lookups_only ? lookups_most : phase.budget;
     auto list = [&] {
         m_entries.clear();
-        return m_index.entries_near(span, phase.anchor_value, right, tolerance, m_entries,
-                                    phase.budget);
+        return m_index.entries_near(span, phase.anchor_value, right, tolerance, m_entries, most);
     };
+    if (m_lookups_only) {
+        // A crowded phase is left out: its windows are not all seen.
+        if (estimate > lookups_most || !list()) {
+            ++m_work.left_out;
+            return;
+        }
+        m_work.candidates += static_cast<qint64>(m_entries.size());
+        for (std::size_t k : m_entries) {
+            take(phase, k);
+        }
+        return;
+    }
     const std::size_t many = std::max(many_candidates, phase.budget / 4);
     bool listed = false;
     std::size_t count = estimate;
@@ -223,6 +258,7 @@ std::size_t PhaseSearch::other_anchor(Phase &phase, double tolerance, std::size_
 // than `count` and within the phase's budget.
 bool PhaseSearch::take_by_sums(Phase &phase, std::size_t count)
 {
+    reading_all();
     const WindowSums &sums = phase.layout->sums(m_database);
     const FeatureMap &cells = map_of(phase, m_pattern);
     WindowSums::Blocks pattern_blocks{};
@@ -267,6 +303,7 @@ void PhaseSearch::scan_in_full(Phase &phase)
     }
     phase.scanned_up_to = m_limit;
     ++m_work.full_scans;
+    reading_all();
     const std::optional<MatchCandidate> best =
         m_scanner.best_within(map_of(phase, m_pattern), threshold(), m_wanted, m_threads);
     if (best) {
@@ -307,6 +344,7 @@ void PhaseSearch::take(Phase &phase, std::size_t entry)
 // Scores the window of map m at (x, y), unless its first cells show that it cannot matter.
 void PhaseSearch::check(Phase &phase, int m, int x, int y)
 {
+    reading(m);
     const FeatureMap &map = m_database[m];
     const int pw = phase.size.width();
     const int ph = phase.size.height();

@@ -14,12 +14,14 @@
 #include <QtGlobal>
 
 #include <cstddef>
+#include <functional>
 #include <vector>
 
 // Work done by a search, for tuning and benchmarks.
 struct SearchWork {
     qint64 candidates = 0; // windows checked on their cells
     int full_scans = 0;    // phases scanned in full
+    int left_out = 0;      // phases left out, looking in the index alone
 };
 
 namespace aligned {
@@ -49,9 +51,13 @@ class PhaseSearch
 public:
     // Windows scoring above `bound` are never taken; only the maps m with (*wanted)[m] set are
     // searched (every map when `wanted` is null). `threads`: of the full scans.
+    // `before_reading` (when set) hears of each map before its values are read. With
+    // `lookups_only`, windows are taken from the index's entries alone: phases whose candidates
+    // would be taken from window sums or a full scan are left out (and counted).
     PhaseSearch(CentreDescriptor &pattern, const QList<FeatureMap> &database,
                 const CellIndex &index, WindowScanner &scanner, const std::vector<char> *wanted,
-                float bound, int threads);
+                float bound, int threads, const std::function<void(int map)> *before_reading,
+                bool lookups_only = false);
 
     // Rounds of a growing limit, starting at `first_limit`: in each, every window that scores
     // at most the limit is found, from the candidates whose anchor difference is at most the
@@ -63,6 +69,13 @@ public:
                double first_limit);
 
 private:
+    // Looking in the index alone, the most entries a phase's anchor may have.
+    static constexpr std::size_t lookups_most = 4096;
+
+    // Announcements of the maps' values before they are read.
+    void reading(int map) const;
+    void reading_all();
+
     // A window from the window sums, with a lower bound of its score.
     struct Queued {
         double bound;
@@ -98,6 +111,9 @@ private:
     float m_bound;
     float m_limit = 0;
     int m_threads;
+    const std::function<void(int map)> *m_before_reading;
+    bool m_lookups_only;
+    bool m_read_all = false;
     Leader m_leader;
     SearchWork m_work;
     std::vector<Queued> m_queue;

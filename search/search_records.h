@@ -13,6 +13,13 @@
 #include <functional>
 #include <optional>
 
+// How a pick was made.
+enum class PickedBy {
+    search, // the mode's own search: the lowest window of all (literal, aligned)
+    exact,  // a window matching to the database's rounding: the lowest of all (indexed)
+    votes,  // among the windows sharing blocks with the pattern: not proved the lowest (indexed)
+};
+
 struct PatternPick {
     QString pattern_name;
     std::optional<MatchCandidate> best; // nothing when no window of any map fits the pattern
@@ -29,6 +36,13 @@ struct PatternPick {
     QPoint phase;
     double magnitude = 0;
     bool any_cells = false;
+    // The indexed search: how the pick was made, the votes of its position, and the windows of
+    // other images it scored (the closest unrelated windows the votes found): how many, and
+    // their median score.
+    PickedBy picked_by = PickedBy::search;
+    int votes = 0;
+    int unrelated = 0;
+    double unrelated_median = 0;
 
     QString picked_name() const { return best ? best->name : QString(); }
 };
@@ -51,11 +65,13 @@ struct SearchOutcome {
 };
 
 class CellIndex;
+class CandidateIndex;
 
 // Each mode is one strategy (see search/search_strategy.h).
 enum class SearchMode {
     literal, // the pattern's own grid against the database's, as the system searches
     aligned, // every grid phase of the pattern (see search/aligned_search.h)
+    indexed, // the windows sharing blocks with the pattern (see search/indexed_strategy.h)
 };
 
 struct SearchOptions {
@@ -67,4 +83,9 @@ struct SearchOptions {
     SearchMode mode = SearchMode::literal;
     // The aligned search's sorted cells of the database; made for the search when null.
     const CellIndex *index = nullptr;
+    // The indexed search's candidate index of the database; made for the search when null.
+    const CandidateIndex *candidates = nullptr;
+    // Hears of each map (numbered in the whole database) before a search first reads its
+    // values; may throw (a binary index whose values are damaged).
+    std::function<void(int map)> before_reading;
 };

@@ -1,6 +1,7 @@
 #include "search/search_strategy.h"
 
 #include "search/aligned_strategy.h"
+#include "search/indexed_strategy.h"
 #include "search/literal_strategy.h"
 
 #include <stdexcept>
@@ -18,6 +19,7 @@ struct Registered {
 const Registered registered[] = {
     {SearchMode::literal, literal_runner_up_reach, make_literal_strategy},
     {SearchMode::aligned, aligned_runner_up_reach, make_aligned_strategy},
+    {SearchMode::indexed, indexed_runner_up_reach, make_indexed_strategy},
 };
 
 const Registered &registered_of(SearchMode mode)

@@ -8,6 +8,7 @@
 #include "maps/window_settings.h"
 #include "search/search_records.h"
 
+#include <QByteArray>
 #include <QList>
 
 #include <functional>
@@ -61,6 +62,18 @@ public:
     virtual bool searches_within_bounds() const { return false; }
     // One pattern's search within a bound; called by several threads at once.
     virtual std::unique_ptr<BoundedSearch> bounded(const FeatureMap &) const { return nullptr; }
+
+    // Every slice's bytes, in slice order, for the bytes of this one.
+    using Exchange = std::function<QList<QByteArray>(const QByteArray &mine)>;
+    // Strategies whose steps exchange what each slice found give the whole database's picks,
+    // runner-ups included, from best_picks_exchanging; the shared work then neither reduces
+    // their picks nor looks for runner-ups.
+    virtual bool exchanges() const { return false; }
+    virtual QList<PatternPick> best_picks_exchanging(const QList<FeatureMap> &, const Exchange &,
+                                                     const Progress &)
+    {
+        return {};
+    }
 };
 
 // The strategy of `mode` over `slice`, with what it needs made before the search is timed.

@@ -48,7 +48,8 @@ QByteArray pack_picks(const QList<PatternPick> &picks)
             << pick.any_cells;
         // The magnitude is a double: written at its full precision.
         out.setFloatingPointPrecision(QDataStream::DoublePrecision);
-        out << pick.magnitude;
+        out << pick.magnitude << qint32(pick.picked_by) << qint32(pick.votes)
+            << qint32(pick.unrelated) << pick.unrelated_median;
         out.setFloatingPointPrecision(QDataStream::SinglePrecision);
     }
     return bytes;
@@ -67,8 +68,16 @@ std::optional<QList<PatternPick>> unpack_picks(const QByteArray &bytes, int coun
         qint32 height = 0;
         in >> pick.other_images >> width >> height >> pick.phase >> pick.any_cells;
         in.setFloatingPointPrecision(QDataStream::DoublePrecision);
-        in >> pick.magnitude;
+        qint32 picked_by = 0;
+        qint32 votes = 0;
+        qint32 unrelated = 0;
+        in >> pick.magnitude >> picked_by >> votes >> unrelated >> pick.unrelated_median;
         in.setFloatingPointPrecision(QDataStream::SinglePrecision);
+        pick.picked_by = picked_by == qint32(PickedBy::exact)   ? PickedBy::exact
+                         : picked_by == qint32(PickedBy::votes) ? PickedBy::votes
+                                                                : PickedBy::search;
+        pick.votes = votes;
+        pick.unrelated = unrelated;
         pick.map_width = width;
         pick.map_height = height;
         picks.append(pick);

@@ -276,6 +276,10 @@ QList<PatternPick> shared_best_picks(Shard &shard, SearchStrategy &strategy,
                                      const QList<FeatureMap> &patterns, int first, int threads,
                                      const SearchStrategy::Progress &progress)
 {
+    if (strategy.exchanges()) {
+        return strategy.best_picks_exchanging(
+            patterns, [&](const QByteArray &mine) { return shard.all_gather(mine); }, progress);
+    }
     if (!strategy.searches_within_bounds()) {
         return gather_best(shard, strategy.best_picks(patterns, progress), first);
     }
@@ -289,7 +293,7 @@ QList<PatternPick> shared_best_picks(Shard &shard, SearchStrategy &strategy,
 void shared_runner_ups(Shard &shard, SearchStrategy &strategy, const QList<FeatureMap> &patterns,
                        QList<PatternPick> &picks, int first, bool runner_up)
 {
-    if (!runner_up && !strategy.tells_other_images()) {
+    if (strategy.exchanges() || (!runner_up && !strategy.tells_other_images())) {
         return;
     }
     QList<PatternPick> mine = picks;

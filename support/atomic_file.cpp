@@ -43,7 +43,7 @@ bool AtomicFile::open()
         return false;
     }
     QByteArray pattern = target + ".XXXXXX";
-    m_descriptor = ::mkstemp(pattern.data());
+    m_descriptor = ::mkostemp(pattern.data(), O_CLOEXEC);
     if (m_descriptor < 0) {
         return fail(errno);
     }
@@ -61,14 +61,14 @@ bool AtomicFile::open()
     return true;
 }
 
-bool AtomicFile::rewrite_start(const char *data, qint64 size)
+bool AtomicFile::write_at(qint64 offset, const char *data, qint64 size)
 {
     if (m_failed || m_descriptor < 0) {
         return false;
     }
     for (qint64 done = 0; done < size;) {
-        const ssize_t written =
-            ::pwrite(m_descriptor, data + done, static_cast<size_t>(size - done), off_t(done));
+        const ssize_t written = ::pwrite(m_descriptor, data + done,
+                                         static_cast<size_t>(size - done), off_t(offset + done));
         if (written < 0) {
             if (errno == EINTR) {
                 continue;
@@ -76,6 +76,25 @@ bool AtomicFile::rewrite_start(const char *data, qint64 size)
             return fail(errno);
         }
         done += written;
+    }
+    return true;
+}
+
+bool AtomicFile::read_at(qint64 offset, char *data, qint64 size)
+{
+    if (m_failed || m_descriptor < 0) {
+        return false;
+    }
+    for (qint64 done = 0; done < size;) {
+        const ssize_t read = ::pread(m_descriptor, data + done, static_cast<size_t>(size - done),
+                                     off_t(offset + done));
+        if (read < 0 && errno == EINTR) {
+            continue;
+        }
+        if (read <= 0) {
+            return fail(read < 0 ? errno : EIO);
+        }
+        done += read;
     }
     return true;
 }

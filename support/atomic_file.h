@@ -18,7 +18,10 @@ public:
     bool write(const char *data, qint64 size);
     bool write(const QByteArray &bytes) { return write(bytes.constData(), bytes.size()); }
     // Writes again over the start of what was written (a header completed at the end).
-    bool rewrite_start(const char *data, qint64 size);
+    bool rewrite_start(const char *data, qint64 size) { return write_at(0, data, size); }
+    // Writes at an offset, and reads back what was written: a file laid out in sections.
+    bool write_at(qint64 offset, const char *data, qint64 size);
+    bool read_at(qint64 offset, char *data, qint64 size);
     bool commit();
 
     const QString &path() const { return m_path; }

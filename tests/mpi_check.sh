@@ -84,8 +84,17 @@ compare search-aligned -C "$ws" -r 20 -c 2 --aligned search patterns/img007.crop
 compare multi -C "$ws" -r 20 -c 2 --report "$work/report.tsv" multi "$db"
 compare multi-aligned -C "$ws" -r 20 -c 2 --aligned --report "$work/report.tsv" multi "$db"
 compare multi-two-databases -C "$ws" -r 20 -c 2 multi "$db" precomputed_databases/shared2.ft1
+# The indexed search: from the text (each slice makes its own candidate index) and from the
+# binary index (each looks in the database's from its slice on).
+compare search-indexed -C "$ws" -r 20 -c 2 --search indexed search patterns/img007.crop.png "$db"
+compare multi-indexed -C "$ws" -r 20 -c 2 --search indexed --report "$work/report.tsv" multi "$db"
+"$cli" -C "$ws" index "$db" >/dev/null
+compare multi-indexed-idx -C "$ws" -r 20 -c 2 --search indexed --report "$work/report.tsv" multi \
+    "$db"
+rm "$ws/$db.idx"
 compare monster -C "$ws" --report "$work/report.tsv" monster
 compare monster-aligned -C "$ws" --aligned --report "$work/report.tsv" monster
+compare monster-indexed -C "$ws" --search indexed --report "$work/report.tsv" monster
 # Failures end every process alike.
 compare missing-database -C "$ws" -r 20 multi precomputed_databases/none.ft1
 compare wrong-settings -C "$ws" -r 30 multi "$db"

@@ -1,5 +1,6 @@
 // The command-line front end, run as a separate process.
 
+#include "demo/synthetic_images.h"
 #include "matcher/image_matcher.h"
 #include "test_support.h"
 #include "window_support.h"
@@ -114,6 +115,19 @@ private slots:
         QTest::newRow("demo of no images")
             << QStringList{"make-demo", "d", "0"}
             << "make-demo needs a number of images of at least 1, not \"0\"";
+        QTest::newRow("a search mode there is not")
+            << QStringList{"--search", "fast", "multi", "d.ft1"}
+            << "--search takes literal, aligned or indexed, not \"fast\"";
+        QTest::newRow("two search modes")
+            << QStringList{"--aligned", "--search", "indexed", "multi", "d.ft1"}
+            << "--aligned and --search indexed ask for two searches";
+        QTest::newRow("both sweeps and a mode")
+            << QStringList{"--both", "--search", "indexed", "monster"}
+            << "--both runs the literal and then the aligned sweep: use it without --search or "
+               "--aligned";
+        QTest::newRow("an index for a search")
+            << QStringList{"--index", "search", "p.png", "d.ft1"}
+            << "--index applies to build, build-sweep, make-demo, not to search";
     }
     // One line naming the problem and where to look, nothing on standard output.
     void usage_errors()
@@ -365,6 +379,36 @@ private slots:
                  (QStringList{"47", "23", "0", "3", "7", "exact"}));
     }
 
+    // The indexed search finds a recompressed crop cut off the grid where it was cut, and says
+    // how it found it.
+    void indexed_search()
+    {
+        ScopedWorkdir dir;
+        QDir().mkpath("database");
+        QDir().mkpath("patterns");
+        for (int k = 0; k < 4; ++k) {
+            QVERIFY(synthetic_image(9, k, 320, 240).save(QString("database/img%1.png").arg(k)));
+        }
+        QVERIFY(synthetic_image(9, 2, 320, 240)
+                    .copy(47, 23, 130, 110)
+                    .save("patterns/img2.jpg", "JPG", 80));
+        QCOMPARE(cli({"-r", "10", "build", "database", "four"}).status, 0);
+        const Run run = cli({"-r", "10", "--search", "indexed", "--json", "out.json", "search",
+                             "patterns/img2.jpg", "precomputed_databases/four.ft1"});
+        QCOMPARE(run.status, 0);
+        QVERIFY2(run.out.contains("answer: img2 (found)\n") &&
+                     run.out.contains("  crop        x 47, y 23, 130 x 110 pixels (grid phase 3, "
+                                      "7)\n") &&
+                     run.out.contains("  found by    the index: "),
+                 qPrintable(run.out));
+        const QJsonObject img2 = QJsonDocument::fromJson(file_bytes("out.json"))
+                                     .object()["results"]
+                                     .toArray()[0]
+                                     .toObject();
+        QCOMPARE(img2["found_by"].toString(), QString("votes"));
+        QVERIFY(img2["votes"].toInt() > 0);
+    }
+
     // How far the runner-up was looked for reads the same in the answer block, the report's
     // ratio and the document's: each search's own reach.
     void runner_up_reach_reads_the_same_everywhere_data()
@@ -373,6 +417,8 @@ private slots:
         QTest::addColumn<QString>("reach");
         QTest::newRow("literal: twice the best") << QStringList{} << "2";
         QTest::newRow("aligned: 5 times the best") << QStringList{"--aligned"} << "5";
+        QTest::newRow("indexed, an exact match: as the aligned")
+            << QStringList{"--search", "indexed"} << "5";
     }
     void runner_up_reach_reads_the_same_everywhere()
     {
@@ -399,8 +445,8 @@ private slots:
         QCOMPARE(row[row.size() - 2], ">" + reach);
     }
 
-    // With a binary index beside the database, multi and the aligned multi print and report
-    // exactly what they do from the text.
+    // With a binary index beside the database, multi of each search prints and reports exactly
+    // what it does from the text.
     void index_gives_the_same_results()
     {
         Workspace w;
@@ -409,10 +455,13 @@ private slots:
                                      "report.tsv", "multi", "precomputed_databases/three.ft1"};
         QStringList aligned = literal;
         aligned.prepend("--aligned");
+        const QStringList indexed_search = QStringList{"--search", "indexed"} + literal;
         const Run text_run = cli(literal);
         const QByteArray text_report = file_bytes("report.tsv");
         const Run text_aligned = cli(aligned);
         const QByteArray text_aligned_report = file_bytes("report.tsv");
+        const Run text_indexed = cli(indexed_search);
+        const QByteArray text_indexed_report = file_bytes("report.tsv");
         const Run indexed = cli({"index", "precomputed_databases/three.ft1"});
         QCOMPARE(indexed.status, 0);
         QCOMPARE(indexed.out, QString("precomputed_databases/three.ft1.idx: written\n"));
@@ -422,6 +471,9 @@ private slots:
         const Run index_aligned = cli(aligned);
         QCOMPARE(without_times(index_aligned.out), without_times(text_aligned.out));
         QCOMPARE(file_bytes("report.tsv"), text_aligned_report);
+        const Run index_indexed = cli(indexed_search);
+        QCOMPARE(without_times(index_indexed.out), without_times(text_indexed.out));
+        QCOMPARE(file_bytes("report.tsv"), text_indexed_report);
         QVERIFY(cli({"info", "precomputed_databases/three.ft1"})
                     .out.contains("binary index     precomputed_databases/three.ft1.idx (read)"));
     }

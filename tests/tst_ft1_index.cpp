@@ -3,10 +3,17 @@
 
 #include "ft1/database_file.h"
 #include "ft1/ft1_index.h"
+#include "ft1/ft1_index_format.h"
+#include "ft1/value_guard.h"
 #include "maps/centre_descriptor.h"
 #include "search/aligned_search.h"
+#include "search/candidate_index.h"
 #include "search/cell_index.h"
+#include "search/indexed_search.h"
 #include "test_support.h"
+
+#include <sys/stat.h>
+#include <utime.h>
 
 #include <QtTest>
 
@@ -73,6 +80,13 @@ void compare(const Ft1Contents &a, const Ft1Contents &b)
     }
 }
 
+IndexHeader header_of(const QByteArray &bytes)
+{
+    IndexHeader header{};
+    std::memcpy(&header, bytes.constData(), std::min<std::size_t>(sizeof header, bytes.size()));
+    return header;
+}
+
 // Changes the index file: `edit` gets its bytes.
 void edit_index(const QString &path, const std::function<void(QByteArray &)> &edit)
 {
@@ -126,9 +140,63 @@ private slots:
         for (std::size_t k = 0; k < a.samples(); ++k) {
             QVERIFY(same_bits(a.next_samples[k], b.next_samples[k]));
         }
+        // The candidate index: the entries made in memory, in the same order, the directory the
+        // same (read from the file as a search reads them).
+        const CandidateArrays made = candidate_arrays(text.maps);
+        const CandidateArrays &stored = indexed.candidates;
+        QVERIFY(stored.source);
+        QCOMPARE(stored.bits, made.bits);
+        QCOMPARE(stored.size, made.size);
+        const CandidateEntry *entries = stored.source->entries(0, made.size);
+        for (std::uint64_t k = 0; k < made.size; ++k) {
+            QCOMPARE(entries[k].map, made.entries[k].map);
+            QCOMPARE(entries[k].place, made.entries[k].place);
+        }
+        for (std::uint32_t bucket = 0; bucket < made.buckets(); ++bucket) {
+            std::uint64_t begin = 0;
+            std::uint64_t end = 0;
+            QVERIFY(stored.source->bucket(bucket, begin, end));
+            QCOMPARE(begin, std::uint64_t(made.starts[bucket]));
+            QCOMPARE(end, std::uint64_t(made.starts[bucket + 1]));
+        }
+        QCOMPARE(stored.rarity.table(), made.rarity.table());
         // The maps live in the index's mapping; they outlive the contents they came in.
         QList<FeatureMap> kept = read("db.ft1", true).maps;
         QCOMPARE(kept.first().at(1, 0), -1.25f);
+    }
+
+    // However little memory the writer may take, it writes the same bytes (it takes more passes
+    // over the values instead): a database of any size is indexed in bounded memory.
+    void written_alike_in_any_memory_data()
+    {
+        QTest::addColumn<int>("kilobytes");
+        QTest::newRow("a pass for every few blocks of cells") << 256;
+        QTest::newRow("a pass for every block, every bucket range") << 1;
+    }
+    void written_alike_in_any_memory()
+    {
+        QFETCH(int, kilobytes);
+        ScopedWorkdir dir;
+        QByteArray text = database_text();
+        // More cells of one value than a pass holds (handed on as they come), and more of
+        // nearby values than a pass holds (counted again, finer, first).
+        text += "zeros;840;840;80;80;\n" +
+                QByteArray(QByteArray("0;").repeated(80) + "\n").repeated(80) + "EOR\n";
+        text += "near;840;680;80;64;\n";
+        for (int row = 0; row < 64; ++row) {
+            for (int k = 0; k < 80; ++k) {
+                text += QByteArray::number(1 + (row * 80 + k) * 1e-6, 'g', 7) + ";";
+            }
+            text += "\n";
+        }
+        text += "EOR\n";
+        QVERIFY(write_file("db.ft1", text));
+        QVERIFY(write_ft1_index("db.ft1").written);
+        const QByteArray plenty = file_bytes("db.ft1.idx");
+        IndexWriteOptions little;
+        little.memory_bytes = std::size_t(kilobytes) << 10;
+        QVERIFY(write_ft1_index("db.ft1", little).written);
+        QVERIFY(file_bytes("db.ft1.idx") == plenty);
     }
 
     // Many malformed lines: the hundred listed and the count of the rest come back the same.
@@ -158,17 +226,26 @@ private slots:
                                          << "cut short";
         QTest::newRow("index empty") << "empty"
                                      << "cut short";
+        QTest::newRow("the .ft1 changed in place, its time put back") << "touch back"
+                                                                      << "made from another "
+                                                                         "version of the file";
         QTest::newRow("a byte of the tables changed") << "flip tables"
                                                       << "corrupt (its checksum does not match)";
-        QTest::newRow("a byte of a map changed, in a full check")
+        QTest::newRow("a count in the header changed") << "flip header"
+                                                       << "corrupt (its checksum does not match)";
+        QTest::newRow("a byte of the sorted cells changed, in a full check")
             << "flip data"
+            << "corrupt (its checksum does not match)";
+        QTest::newRow("a byte of a map changed, in a full check")
+            << "flip values"
             << "corrupt (its checksum does not match)";
         QTest::newRow("not an index") << "magic"
                                       << "not an index";
         QTest::newRow("another format version") << "version"
-                                                << "an index of format 7, not 4";
-        QTest::newRow("a section beyond the file") << "offset"
-                                                   << "sections outside the file";
+                                                << "an index of format 7, not 5";
+        QTest::newRow("a section beyond the file, its header forged") << "offset"
+                                                                      << "sections outside the "
+                                                                         "file";
         QTest::newRow("longer than it says") << "extend"
                                              << "longer than it says";
     }
@@ -179,12 +256,30 @@ private slots:
         ScopedWorkdir dir;
         QVERIFY(write_file("db.ft1", database_text()));
         QVERIFY(write_ft1_index("db.ft1").written);
+        const IndexHeader header = header_of(file_bytes("db.ft1.idx"));
+        const IndexLayout at = index_layout(counts_of(header));
+        const bool full_check =
+            change.startsWith("flip") && change != "flip tables" && change != "flip header";
         if (change == "append") {
             QVERIFY(write_file("db.ft1", database_text() + "z;1;1;1;1;\n9;\nEOR\n"));
         } else if (change == "same size") {
             QByteArray text = database_text();
             text.replace("0.5;-1.25", "0.6;-1.25");
             QVERIFY(write_file("db.ft1", text));
+        } else if (change == "touch back") {
+            struct stat before {
+            };
+            QCOMPARE(::stat("db.ft1", &before), 0);
+            QByteArray text = database_text();
+            text.replace("0.5;-1.25", "0.6;-1.25");
+            QFile file("db.ft1");
+            QVERIFY(file.open(QIODevice::ReadWrite));
+            QCOMPARE(file.write(text), qint64(text.size()));
+            file.close();
+            const struct utimbuf times {
+                before.st_atime, before.st_mtime
+            };
+            QCOMPARE(::utime("db.ft1", &times), 0);
         } else {
             edit_index("db.ft1.idx", [&](QByteArray &bytes) {
                 if (change == "truncate") {
@@ -192,17 +287,25 @@ private slots:
                 } else if (change == "empty") {
                     bytes.clear();
                 } else if (change == "flip tables") {
-                    bytes[200] = char(bytes[200] ^ 0x10);
+                    bytes[int(at.records) + 1] = char(bytes[int(at.records) + 1] ^ 0x10);
+                } else if (change == "flip header") {
+                    const int count = int(offsetof(IndexHeader, fitting_count));
+                    bytes[count] = char(bytes[count] ^ 0x01);
                 } else if (change == "flip data") {
-                    bytes[bytes.size() - 300] = char(bytes[bytes.size() - 300] ^ 0x10);
+                    bytes[int(at.places) + 3] = char(bytes[int(at.places) + 3] ^ 0x10);
+                } else if (change == "flip values") {
+                    bytes[int(at.values) + 5] = char(bytes[int(at.values) + 5] ^ 0x10);
                 } else if (change == "magic") {
                     bytes[0] = 'X';
                 } else if (change == "version") {
                     bytes[8] = 7;
                 } else if (change == "offset") {
-                    // The count of fitting settings, at byte 128 of the header: far more
-                    // than the file holds.
-                    bytes.replace(128, 8, QByteArray("\0\0\0\0\0\x01\0\0", 8));
+                    // Far more fitting settings than the file holds, under a checksum made
+                    // for the header so changed.
+                    IndexHeader forged = header;
+                    forged.fitting_count = std::uint64_t(1) << 40;
+                    forged.header_checksum = header_checksum(forged);
+                    std::memcpy(bytes.data(), &forged, sizeof forged);
                 } else if (change == "extend") {
                     bytes.append(64, '\0');
                 }
@@ -210,9 +313,10 @@ private slots:
         }
         const Ft1Contents text = read("db.ft1", false);
         LoadOptions options;
-        // The maps are read whole only in a full check; a load maps them and trusts their bytes.
-        options.check_index_data = change == "flip data";
-        if (change == "flip data") {
+        // The maps and the sorted cells are read whole only in a full check; a load maps them,
+        // and a search checks the values of the maps it reads (damaged_values_are_not_read).
+        options.check_index_data = full_check;
+        if (full_check) {
             QVERIFY(read("db.ft1", true).from_index);
         }
         ConsoleCapture console;
@@ -223,26 +327,48 @@ private slots:
         QVERIFY2(console.text().startsWith(loaded.index_note + "\n"), qPrintable(console.text()));
     }
 
-    // A load trusts the bytes of the maps and the sorted cells (a full check is `info`'s): when
-    // they are damaged, the aligned search may be misled but reads nothing outside the file's
-    // arrays and the maps, and picks a window inside its map.
-    void damaged_sorted_cells_keep_the_aligned_search_inside()
+    // A map whose values are damaged is never read by a search: the check of its block throws,
+    // that of the others' blocks does not.
+    void damaged_values_are_not_read()
+    {
+        ScopedWorkdir dir;
+        QVERIFY(write_file("db.ft1", database_text()));
+        QVERIFY(write_ft1_index("db.ft1").written);
+        const IndexLayout at = index_layout(counts_of(header_of(file_bytes("db.ft1.idx"))));
+        edit_index("db.ft1.idx", [&](QByteArray &bytes) {
+            bytes[int(at.values) + 2] = char(bytes[int(at.values) + 2] ^ 0x40);
+        });
+        const Ft1Contents loaded = read("db.ft1", true);
+        QVERIFY(loaded.from_index && loaded.guard);
+        QVERIFY_EXCEPTION_THROWN(loaded.guard->check(loaded.maps.first()), DamagedIndex);
+        QVERIFY(std::uint64_t(loaded.maps.last().data() - loaded.maps.first().data()) >=
+                index_value_block);
+        loaded.guard->check(loaded.maps.last()); // in another block
+        QVERIFY(!loaded.guard->check_all());
+        const Ft1Contents text = read("db.ft1", false);
+        loaded.guard->check(text.maps.first()); // not the index's: passed over
+    }
+
+    // A load trusts the bytes of the sorted cells and the candidate index (a full check is
+    // `info`'s): when they are damaged, the aligned and the indexed search may be misled but read
+    // nothing outside the file's arrays and the maps, and pick windows inside their maps.
+    void damaged_indexes_keep_the_searches_inside()
     {
         ScopedWorkdir dir;
         QVERIFY(write_file("db.ft1", database_text()));
         QVERIFY(write_ft1_index("db.ft1").written);
         const QByteArray intact = file_bytes("db.ft1.idx");
+        const IndexLayout at = index_layout(counts_of(header_of(intact)));
         std::mt19937 rng(77);
         const WindowSettings settings{2, 1};
         const FeatureMap pattern = random_grey_map(rng, 9, 8, "p");
         for (int round = 0; round < 24; ++round) {
             QByteArray bytes = intact;
-            // The sorted cells fill the last part of the file; some rounds fill it with one
-            // repeated byte (all not a number, all equal), others with noise.
+            // Some rounds fill the sorted cells and the candidate index with one repeated byte
+            // (all not a number, all equal), others with noise.
             std::uniform_int_distribution<int> byte(0, 255);
-            const int from = bytes.size() / 2;
             const char fill = char(byte(rng));
-            for (int k = from; k < bytes.size(); ++k) {
+            for (int k = int(at.cells); k < int(at.records); ++k) {
                 if (round % 3 == 0 || byte(rng) < 64) {
                     bytes[k] = round % 3 == 0 ? fill : char(byte(rng));
                 }
@@ -254,11 +380,20 @@ private slots:
             CentreDescriptor centres(pattern, settings);
             const AlignedSearch found = aligned_search(centres, loaded.maps, index);
             QVERIFY(found.any_cells);
+            auto inside = [&](const MatchCandidate &window, QSize size) {
+                const FeatureMap &map = loaded.maps[window.map];
+                QVERIFY(window.x >= 0 && window.y >= 0);
+                QVERIFY(window.x + size.width() <= map.width);
+                QVERIFY(window.y + size.height() <= map.height);
+            };
             if (found.best) {
-                const FeatureMap &map = loaded.maps[found.best->window.map];
-                QVERIFY(found.best->window.x >= 0 && found.best->window.y >= 0);
-                QVERIFY(found.best->window.x + found.map_size.width() <= map.width);
-                QVERIFY(found.best->window.y + found.map_size.height() <= map.height);
+                inside(found.best->window, found.map_size);
+            }
+            const CandidateIndex candidates(loaded.candidates);
+            CentreDescriptor again(pattern, settings);
+            const IndexedSearch voted = IndexedSearcher(again, loaded.maps, candidates).search();
+            if (voted.best) {
+                inside(voted.best->window, voted.map_size);
             }
         }
     }

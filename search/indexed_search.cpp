@@ -1,0 +1,441 @@
+#include "search/indexed_search.h"
+
+#include "search/window_compare.h"
+
+#include <algorithm>
+#include <cmath>
+#include <limits>
+#include <tuple>
+
+namespace {
+
+// A pattern block worth looking up: where it is in its phase and how likely its codes are.
+struct Block {
+    double log_probability;
+    std::uint64_t key;
+    std::uint64_t bucket_size;
+    int k; // its top-left cell in the phase's map
+    int l;
+};
+
+// The order of the shortlist: heaviest votes first, then the earlier map, then y, then x.
+bool heavier(const VotedWindow &a, const VotedWindow &b)
+{
+    return std::tie(b.weight, a.map, a.y, a.x) < std::tie(a.weight, b.map, b.y, b.x);
+}
+
+// The order of scoring: closest on the probe cells first, then as the shortlist.
+bool closer(const VotedWindow &a, const VotedWindow &b)
+{
+    return a.probed < b.probed || (a.probed == b.probed && heavier(a, b));
+}
+
+// The cells a window is first checked on: a grid of up to 4 x 4 over the phase's map.
+constexpr int probe_grid = 4;
+
+} // namespace
+
+struct IndexedSearcher::State {
+    CentreDescriptor &pattern;
+    const QList<FeatureMap> &database; // the slice
+    const CandidateIndex &index;
+    int first_map;
+    int end_map;
+    IndexedOptions options;
+    int step;
+    std::vector<FeatureMap> phases; // by order py * step + px; without values when no cells
+
+    mutable int lookups = 0;
+    mutable qint64 entries = 0;
+
+    std::function<void(int map)> before_reading;
+    mutable std::vector<char> read; // the slice's maps announced to before_reading
+
+    State(CentreDescriptor &p, const QList<FeatureMap> &d, const CandidateIndex &i, int first,
+          const IndexedOptions &o, std::function<void(int map)> before)
+        : pattern(p)
+        , database(d)
+        , index(i)
+        , first_map(first)
+        , end_map(first + int(d.size()))
+        , options(o)
+        , step(p.step())
+        , phases(std::size_t(step) * std::size_t(step))
+        , before_reading(std::move(before))
+        , ranked_blocks(phases.size())
+    {
+        // Every centre once (whole tiles at a time), then each phase's cells from them.
+        const int across = pattern.centres_x();
+        const int down = pattern.centres_y();
+        std::vector<float> values(std::size_t(std::max(0, across)) *
+                                  std::size_t(std::max(0, down)));
+        for (int cy = 0; cy < down; ++cy) {
+            for (int cx = 0; cx < across; ++cx) {
+                values[std::size_t(cx) + std::size_t(cy) * std::size_t(across)] =
+                    pattern.value(cx, cy);
+            }
+        }
+        for (int py = 0; py < step; ++py) {
+            for (int px = 0; px < step; ++px) {
+                if (!pattern.phase_has_cells(px, py)) {
+                    continue;
+                }
+                const QSize size = pattern.phase_size(px, py);
+                FeatureMap cells = FeatureMap::allocate(size.width(), size.height());
+                for (int l = 0; l < cells.height; ++l) {
+                    for (int k = 0; k < cells.width; ++k) {
+                        cells.at(k, l) = values[std::size_t(px + k * step) +
+                                                std::size_t(py + l * step) * std::size_t(across)];
+                    }
+                }
+                phases[std::size_t(py * step + px)] = cells;
+            }
+        }
+    }
+
+    const FeatureMap &phase(int px, int py) const { return phases[std::size_t(py * step + px)]; }
+
+    // The phase and first cell that put the crop's corner at pixel (x, y) of a map.
+    void place(int x, int y, int &px, int &py, int &cx, int &cy) const
+    {
+        px = ((-x) % step + step) % step;
+        py = ((-y) % step + step) % step;
+        cx = (x + px) / step;
+        cy = (y + py) / step;
+    }
+
+    bool in_slice(int map) const { return map >= first_map && map < end_map; }
+
+    // The map, its values announced before they are first read.
+    const FeatureMap &values_of(int map) const
+    {
+        if (before_reading) {
+            read.resize(std::size_t(database.size()), 0);
+            char &announced = read[std::size_t(map - first_map)];
+            if (!announced) {
+                before_reading(map);
+                announced = 1;
+            }
+        }
+        return database[map - first_map];
+    }
+    const FeatureMap &map_of(int map) const { return database[map - first_map]; }
+
+    // The window score of the crop at pixel (x, y) of the map `map`; no_best_score
+    // where the phase has no cells or its map does not fit there.
+    float score_at(int map, int x, int y) const
+    {
+        int px = 0;
+        int py = 0;
+        int cx = 0;
+        int cy = 0;
+        place(x, y, px, py, cx, cy);
+        const FeatureMap &cells = phase(px, py);
+        const FeatureMap &target = values_of(map);
+        if (!cells.has_values() || cx < 0 || cy < 0 || cx + cells.width > target.width ||
+            cy + cells.height > target.height) {
+            return no_best_score;
+        }
+        return window_score(target, cells, cx, cy);
+    }
+
+    // The sum of |d| over the probe cells of the crop at pixel (x, y) of the map; infinite
+    // where it does not fit.
+    double probe(int map, int x, int y) const
+    {
+        int px = 0;
+        int py = 0;
+        int cx = 0;
+        int cy = 0;
+        place(x, y, px, py, cx, cy);
+        const FeatureMap &cells = phase(px, py);
+        const FeatureMap &target = values_of(map);
+        if (!cells.has_values() || cx < 0 || cy < 0 || cx + cells.width > target.width ||
+            cy + cells.height > target.height) {
+            return std::numeric_limits<double>::infinity();
+        }
+        const int across = std::min(probe_grid, cells.width);
+        const int down = std::min(probe_grid, cells.height);
+        double sum = 0;
+        for (int gy = 0; gy < down; ++gy) {
+            for (int gx = 0; gx < across; ++gx) {
+                const int k = (2 * gx + 1) * cells.width / (2 * across);
+                const int l = (2 * gy + 1) * cells.height / (2 * down);
+                const double d = double(target.at(cx + k, cy + l)) - double(cells.at(k, l));
+                sum += std::isfinite(d) ? std::fabs(d) : double(cut_off_difference);
+            }
+        }
+        return sum;
+    }
+
+    // One entry's vote: the crop at pixel (x, y) of a map.
+    struct Vote {
+        int map;
+        int x;
+        int y;
+        double weight;
+        std::size_t order; // in which it was cast
+    };
+
+    // The phase's blocks, rarest first (then by position), made on first use; and of the
+    // rarest, those to look up.
+    mutable std::vector<std::vector<Block>> ranked_blocks;
+    const std::vector<Block> &ranked(const FeatureMap &cells, std::size_t phase_order) const;
+    std::vector<Block> blocks_of(const FeatureMap &cells, std::size_t phase_order) const;
+    void vote(int px, int py, std::vector<Vote> &votes) const;
+};
+
+// The phase's blocks to look up: the least likely ones, then of those the ones whose buckets
+// hold the fewest entries.
+const std::vector<Block> &IndexedSearcher::State::ranked(const FeatureMap &cells,
+                                                         std::size_t phase_order) const
+{
+    std::vector<Block> &blocks = ranked_blocks[phase_order];
+    if (!blocks.empty() || cells.width < key_block_side || cells.height < key_block_side) {
+        return blocks;
+    }
+    BlockCodes codes;
+    for (int l = 0; l + key_block_side <= cells.height; ++l) {
+        for (int k = 0; k + key_block_side <= cells.width; ++k) {
+            if (block_codes(cells.data() + k + qint64(l) * cells.width, cells.width, codes)) {
+                blocks.push_back(
+                    {index.rarity().log_probability(codes), key_of_codes(codes), 0, k, l});
+            }
+        }
+    }
+    std::sort(blocks.begin(), blocks.end(), [](const Block &a, const Block &b) {
+        return std::tie(a.log_probability, a.l, a.k) < std::tie(b.log_probability, b.l, b.k);
+    });
+    return blocks;
+}
+
+std::vector<Block> IndexedSearcher::State::blocks_of(const FeatureMap &cells,
+                                                     std::size_t phase_order) const
+{
+    const std::vector<Block> &rarest = ranked(cells, phase_order);
+    const std::size_t looked = std::size_t(std::max(0, options.blocks_per_phase));
+    std::vector<Block> blocks(rarest.begin(),
+                              rarest.begin() + std::ptrdiff_t(std::min(rarest.size(), 2 * looked)));
+    for (Block &block : blocks) {
+        block.bucket_size = index.bucket_size(block.key);
+    }
+    // Empty buckets hold no key of the database; crowded ones, a common key that says little
+    // and costs much.
+    const std::uint64_t largest = std::uint64_t(std::max(1, options.largest_bucket));
+    blocks.erase(std::remove_if(blocks.begin(), blocks.end(),
+                                [&](const Block &block) {
+                                    return block.bucket_size == 0 || block.bucket_size > largest;
+                                }),
+                 blocks.end());
+    std::stable_sort(blocks.begin(), blocks.end(),
+                     [](const Block &a, const Block &b) { return a.bucket_size < b.bucket_size; });
+    blocks.resize(std::min(blocks.size(), looked));
+    return blocks;
+}
+
+void IndexedSearcher::State::vote(int px, int py, std::vector<Vote> &votes) const
+{
+    const FeatureMap &cells = phase(px, py);
+    if (!cells.has_values()) {
+        return;
+    }
+    const double entries_in_all = double(std::max<std::uint64_t>(1, index.size()));
+    for (const Block &block : blocks_of(cells, std::size_t(py * step + px))) {
+        ++lookups;
+        // Rare keys say more: the weight of a vote is the information of its bucket.
+        const double weight = std::log(entries_in_all / double(block.bucket_size)) + 1;
+        entries +=
+            qint64(index.for_each_entry(block.key, first_map, end_map, [&](int map, int cell) {
+                const FeatureMap &target = map_of(map);
+                const int cx = cell % target.width - block.k;
+                const int cy = cell / target.width - block.l;
+                if (cx >= 0 && cy >= 0 && cx + cells.width <= target.width &&
+                    cy + cells.height <= target.height) {
+                    votes.push_back({map, cx * step - px, cy * step - py, weight, votes.size()});
+                }
+            }));
+    }
+}
+
+IndexedSearcher::IndexedSearcher(CentreDescriptor &pattern, const QList<FeatureMap> &slice,
+                                 const CandidateIndex &index, int first_map,
+                                 const IndexedOptions &options,
+                                 std::function<void(int map)> before_reading)
+    : m(std::make_unique<State>(pattern, slice, index, first_map, options,
+                                std::move(before_reading)))
+{}
+
+IndexedSearcher::~IndexedSearcher() = default;
+
+void IndexedSearcher::set_options(const IndexedOptions &options)
+{
+    m->options = options;
+}
+
+std::vector<VotedWindow> IndexedSearcher::votes() const
+{
+    std::vector<State::Vote> all;
+    for (int py = 0; py < m->step; ++py) {
+        for (int px = 0; px < m->step; ++px) {
+            m->vote(px, py, all);
+        }
+    }
+    // One window per voted position, with its count; the votes of a position in the order
+    // they were cast, so that its weights add up in the same order whichever slices the
+    // database is cut into.
+    std::sort(all.begin(), all.end(), [](const State::Vote &a, const State::Vote &b) {
+        return std::tie(a.map, a.y, a.x, a.order) < std::tie(b.map, b.y, b.x, b.order);
+    });
+    std::vector<VotedWindow> counted;
+    counted.reserve(all.size());
+    for (const State::Vote &vote : all) {
+        if (!counted.empty() && counted.back().map == vote.map && counted.back().x == vote.x &&
+            counted.back().y == vote.y) {
+            ++counted.back().votes;
+            counted.back().weight += vote.weight;
+        } else {
+            VotedWindow window;
+            window.map = vote.map;
+            window.x = vote.x;
+            window.y = vote.y;
+            window.votes = 1;
+            window.weight = vote.weight;
+            counted.push_back(window);
+        }
+    }
+    std::vector<VotedWindow> shortlist = shortlisted(std::move(counted));
+    for (VotedWindow &window : shortlist) {
+        window.probed = m->probe(window.map, window.x, window.y);
+    }
+    return shortlist;
+}
+
+std::vector<VotedWindow> IndexedSearcher::shortlisted(std::vector<VotedWindow> windows) const
+{
+    const std::size_t kept =
+        std::min(windows.size(), std::size_t(std::max(0, m->options.shortlisted)));
+    std::partial_sort(windows.begin(), windows.begin() + std::ptrdiff_t(kept), windows.end(),
+                      heavier);
+    windows.resize(kept);
+    return windows;
+}
+
+std::vector<VotedWindow> IndexedSearcher::chosen(std::vector<VotedWindow> windows) const
+{
+    // Every slice's shortlist holds its part of the whole database's: the same windows, in
+    // the same order, come first.
+    std::vector<VotedWindow> kept = shortlisted(std::move(windows));
+    std::stable_sort(kept.begin(), kept.end(), closer);
+    kept.resize(std::min(kept.size(), std::size_t(std::max(0, m->options.verified))));
+    return kept;
+}
+
+void IndexedSearcher::score(std::vector<VotedWindow> &windows) const
+{
+    const int reach = m->options.reach;
+    for (VotedWindow &window : windows) {
+        const int map = window.map;
+        if (!m->in_slice(map)) {
+            continue;
+        }
+        window.name = m->map_of(map).name;
+        // The lowest score around the position, ties to the earlier phase, then x, then y, as
+        // the aligned search orders windows of one map.
+        std::tuple<float, int, int, int> best{no_best_score, 0, 0, 0};
+        window.score = no_best_score;
+        window.best_x = window.x;
+        window.best_y = window.y;
+        for (int dy = -reach; dy <= reach; ++dy) {
+            for (int dx = -reach; dx <= reach; ++dx) {
+                const int x = window.x + dx;
+                const int y = window.y + dy;
+                const float score = m->score_at(map, x, y);
+                if (!(score < no_best_score)) {
+                    continue;
+                }
+                int px = 0;
+                int py = 0;
+                int cx = 0;
+                int cy = 0;
+                m->place(x, y, px, py, cx, cy);
+                const std::tuple<float, int, int, int> here{score, py * m->step + px, cx, cy};
+                if (here < best) {
+                    best = here;
+                    window.score = score;
+                    window.best_x = x;
+                    window.best_y = y;
+                }
+            }
+        }
+    }
+}
+
+IndexedSearch IndexedSearcher::result_of(const std::vector<VotedWindow> &scored) const
+{
+    IndexedSearch result;
+    for (const FeatureMap &cells : m->phases) {
+        result.any_cells |= cells.has_values();
+        result.any_blocks |= cells.width >= key_block_side && cells.height >= key_block_side;
+    }
+    // Lowest score, then the earlier map, phase, x and y: as the aligned search orders them.
+    const VotedWindow *best = nullptr;
+    auto order = [&](const VotedWindow &w) {
+        int px = 0;
+        int py = 0;
+        int cx = 0;
+        int cy = 0;
+        m->place(w.best_x, w.best_y, px, py, cx, cy);
+        return std::make_tuple(w.score, w.map, py * m->step + px, cx, cy);
+    };
+    for (const VotedWindow &window : scored) {
+        if (window.score < no_best_score && (!best || order(window) < order(*best))) {
+            best = &window;
+        }
+    }
+    result.voted = int(scored.size());
+    result.lookups = m->lookups;
+    result.entries = m->entries;
+    if (!best) {
+        return result;
+    }
+    auto window_of = [&](const VotedWindow &w) {
+        int px = 0;
+        int py = 0;
+        int cx = 0;
+        int cy = 0;
+        m->place(w.best_x, w.best_y, px, py, cx, cy);
+        IndexedWindow found;
+        found.window = {cx, cy, w.score, w.name, w.map};
+        found.phase = QPoint(px, py);
+        found.votes = w.votes;
+        return found;
+    };
+    result.best = window_of(*best);
+    const FeatureMap &cells = m->phase(result.best->phase.x(), result.best->phase.y());
+    result.map_size = QSize(cells.width, cells.height);
+    for (qint64 k = 0; k < cells.cell_count(); ++k) {
+        result.magnitude += std::fabs(double(cells.values[k]));
+    }
+    const VotedWindow *runner_up = nullptr;
+    for (const VotedWindow &window : scored) {
+        if (!(window.score < no_best_score) || window.name == result.best->window.name) {
+            continue;
+        }
+        result.unrelated.push_back(window.score);
+        if (!runner_up || order(window) < order(*runner_up)) {
+            runner_up = &window;
+        }
+    }
+    std::sort(result.unrelated.begin(), result.unrelated.end());
+    if (runner_up) {
+        result.runner_up = window_of(*runner_up);
+    }
+    return result;
+}
+
+IndexedSearch IndexedSearcher::search() const
+{
+    std::vector<VotedWindow> windows = chosen(votes());
+    score(windows);
+    return result_of(windows);
+}

@@ -1,0 +1,267 @@
+// The indexed search: block keys under noise and contrast, the candidate index's entries, and
+// its picks against the exhaustive aligned search on noisy crops.
+
+#include "demo/synthetic_images.h"
+#include "evaluation/answer.h"
+#include "maps/block_keys.h"
+#include "maps/centre_descriptor.h"
+#include "maps/descriptor.h"
+#include "maps/grey_map.h"
+#include "search/aligned_search.h"
+#include "search/candidate_index.h"
+#include "search/cell_index.h"
+#include "search/database_search.h"
+#include "search/indexed_search.h"
+#include "test_support.h"
+
+#include <QBuffer>
+#include <QtTest>
+
+#include <random>
+#include <set>
+
+namespace {
+
+const WindowSettings settings{8, 1};
+
+QImage image_of(int index, int width, int height)
+{
+    return synthetic_image(77, index, width, height);
+}
+
+FeatureMap map_of(const QImage &image, const QString &name)
+{
+    FeatureMap map = descriptor_map(grey_map_from_loaded_image(image), settings);
+    map.name = name;
+    return map;
+}
+
+QImage jpeg(const QImage &image, int quality)
+{
+    QByteArray bytes;
+    QBuffer buffer(&bytes);
+    buffer.open(QIODevice::WriteOnly);
+    image.save(&buffer, "JPG", quality);
+    return QImage::fromData(bytes, "JPG").convertToFormat(QImage::Format_RGB32);
+}
+
+// The share of the map's blocks whose key a change of the values leaves alone.
+double kept_keys(const FeatureMap &map, const FeatureMap &changed)
+{
+    int kept = 0;
+    int blocks = 0;
+    BlockCodes a;
+    BlockCodes b;
+    for (int y = 0; y + key_block_side <= map.height; ++y) {
+        for (int x = 0; x + key_block_side <= map.width; ++x) {
+            const qint64 at = x + qint64(y) * map.width;
+            if (block_codes(map.data() + at, map.width, a) &&
+                block_codes(changed.data() + at, map.width, b)) {
+                ++blocks;
+                kept += key_of_codes(a) == key_of_codes(b) ? 1 : 0;
+            }
+        }
+    }
+    return blocks ? double(kept) / blocks : 0;
+}
+
+} // namespace
+
+class IndexedSearchTest : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void keys_under_noise_and_contrast_data();
+    void keys_under_noise_and_contrast();
+    void every_block_is_found_under_its_key();
+    void built_in_ranges_as_at_once();
+    void picks_against_the_aligned_search_data();
+    void picks_against_the_aligned_search();
+    void other_images_are_never_accepted();
+};
+
+void IndexedSearchTest::keys_under_noise_and_contrast_data()
+{
+    QTest::addColumn<double>("noise"); // relative, per cell
+    QTest::addColumn<double>("gain");
+    QTest::addColumn<double>("least_kept");
+    QTest::addColumn<double>("most_kept");
+    QTest::newRow("unchanged") << 0.0 << 1.0 << 1.0 << 1.0;
+    QTest::newRow("contrast x1.3 alone") << 0.0 << 1.3 << 0.99 << 1.0;
+    QTest::newRow("contrast x0.6 alone") << 0.0 << 0.6 << 0.99 << 1.0;
+    QTest::newRow("0.5 % noise") << 0.005 << 1.0 << 0.85 << 1.0;
+    QTest::newRow("2 % noise, contrast x1.2") << 0.02 << 1.2 << 0.55 << 0.95;
+    QTest::newRow("30 % noise breaks most keys") << 0.3 << 1.0 << 0.0 << 0.3;
+}
+
+void IndexedSearchTest::keys_under_noise_and_contrast()
+{
+    QFETCH(double, noise);
+    QFETCH(double, gain);
+    QFETCH(double, least_kept);
+    QFETCH(double, most_kept);
+    std::mt19937 rng(3);
+    std::normal_distribution<double> normal(0, 1);
+    double kept_sum = 0;
+    for (int k = 0; k < 6; ++k) {
+        const FeatureMap map = map_of(image_of(k, 220, 160), "m");
+        FeatureMap changed = FeatureMap::allocate(map.width, map.height);
+        for (qint64 c = 0; c < map.cell_count(); ++c) {
+            changed.values[c] = float(map.values[c] * gain * (1 + noise * normal(rng)));
+        }
+        kept_sum += kept_keys(map, changed);
+    }
+    const double kept = kept_sum / 6;
+    QVERIFY2(kept >= least_kept && kept <= most_kept, qPrintable(QString::number(kept)));
+}
+
+void IndexedSearchTest::every_block_is_found_under_its_key()
+{
+    QList<FeatureMap> maps;
+    for (int k = 0; k < 12; ++k) {
+        maps.append(map_of(image_of(k, 100 + 13 * k, 90 + 7 * k), QString("m%1").arg(k)));
+    }
+    maps.append(FeatureMap::allocate(2, 9, "too narrow"));
+    const CandidateIndex index = CandidateIndex::build(maps);
+    std::uint64_t blocks = 0;
+    for (int m = 0; m < maps.size(); ++m) {
+        for_each_block_key(maps[m], [&](std::uint64_t key, std::uint32_t place,
+                                        const BlockCodes &) {
+            ++blocks;
+            // The walk through a map gives each block the key a pattern's block of the same
+            // cells gets.
+            BlockCodes alone;
+            QVERIFY(block_codes(maps[m].data() + place, maps[m].width, alone));
+            QCOMPARE(key, key_of_codes(alone));
+            bool seen = false;
+            index.for_each_entry(key, 0, maps.size(), [&](int map, int cell) {
+                seen |= map == m && cell == int(place);
+            });
+            QVERIFY2(seen, qPrintable(QString("map %1 cell %2").arg(m).arg(place)));
+            // Outside the slice asked for, the map's entries are passed over.
+            index.for_each_entry(key, m + 1, maps.size(), [&](int map, int) { QVERIFY(map > m); });
+        });
+    }
+    QCOMPARE(index.size(), blocks);
+}
+
+void IndexedSearchTest::built_in_ranges_as_at_once()
+{
+    QList<FeatureMap> maps;
+    for (int k = 0; k < 8; ++k) {
+        maps.append(map_of(image_of(k, 160, 120), QString("m%1").arg(k)));
+    }
+    const CandidateIndex whole = CandidateIndex::build(maps);
+    CandidateIndexPlan plan(candidate_blocks_of(maps));
+    for (const FeatureMap &map : maps) {
+        plan.count(map);
+    }
+    const std::vector<std::uint32_t> starts = plan.starts();
+    QCOMPARE(plan.bits(), whole.arrays().bits);
+    for (std::uint64_t most : {std::uint64_t(1), std::uint64_t(37), std::uint64_t(1000)}) {
+        std::vector<CandidateEntry> entries;
+        for (std::uint32_t first = 0; first + 1 < starts.size();) {
+            const std::uint32_t end = CandidateIndexPlan::range_end(starts, first, most);
+            QVERIFY(end > first);
+            CandidateIndexPlan::Range range(starts, plan.bits(), first, end);
+            for (int m = 0; m < maps.size(); ++m) {
+                range.add(std::uint32_t(m), maps[m]);
+            }
+            const std::vector<CandidateEntry> taken = range.take();
+            entries.insert(entries.end(), taken.begin(), taken.end());
+            first = end;
+        }
+        QCOMPARE(entries.size(), std::size_t(whole.size()));
+        for (std::size_t k = 0; k < entries.size(); ++k) {
+            QCOMPARE(entries[k].map, whole.arrays().entries[k].map);
+            QCOMPARE(entries[k].place, whole.arrays().entries[k].place);
+        }
+    }
+}
+
+void IndexedSearchTest::picks_against_the_aligned_search_data()
+{
+    QTest::addColumn<int>("quality");        // JPEG quality, 0 for none
+    QTest::addColumn<int>("least_agreeing"); // of 24
+    QTest::newRow("exact crops") << 0 << 24;
+    QTest::newRow("JPEG 90") << 90 << 23;
+    QTest::newRow("JPEG 75") << 75 << 22;
+}
+
+// On random databases: the indexed pick is the aligned search's (the lowest window of all) for
+// every exact crop and most recompressed ones, never scores below it, and says how it was made.
+void IndexedSearchTest::picks_against_the_aligned_search()
+{
+    QFETCH(int, quality);
+    QFETCH(int, least_agreeing);
+    SyntheticRandom random(41 + quality);
+    QList<FeatureMap> maps;
+    QList<QImage> images;
+    for (int k = 0; k < 40; ++k) {
+        images.append(image_of(100 + k, random.between(150, 260), random.between(120, 220)));
+        maps.append(map_of(images.last(), QString("m%1").arg(k)));
+    }
+    QList<FeatureMap> patterns;
+    for (int round = 0; round < 24; ++round) {
+        const QImage &image = images[random.between(0, images.size() - 1)];
+        QImage cut = image.copy(synthetic_crop(random, image.width(), image.height(), 60));
+        patterns.append(grey_map_from_loaded_image(quality > 0 ? jpeg(cut, quality) : cut));
+        patterns.last().name = QString("p%1").arg(round);
+    }
+    ConsoleCapture quiet;
+    SearchOptions options;
+    options.mode = SearchMode::aligned;
+    options.runner_up = false;
+    const SearchOutcome aligned = search_patterns(settings, patterns, maps, options);
+    options.mode = SearchMode::indexed;
+    const SearchOutcome indexed = search_patterns(settings, patterns, maps, options);
+    int agreeing = 0;
+    for (int k = 0; k < patterns.size(); ++k) {
+        const PatternPick &a = aligned.picks[k];
+        const PatternPick &i = indexed.picks[k];
+        QVERIFY(a.best);
+        QCOMPARE(a.picked_by, PickedBy::search);
+        QVERIFY(i.picked_by == PickedBy::exact || i.picked_by == PickedBy::votes);
+        if (!i.best) {
+            continue;
+        }
+        QVERIFY2(i.best->score >= a.best->score, qPrintable(QString("pattern %1").arg(k)));
+        agreeing += i.best->map == a.best->map && i.best->x == a.best->x &&
+                            i.best->y == a.best->y && i.phase == a.phase
+                        ? 1
+                        : 0;
+    }
+    QVERIFY2(agreeing >= least_agreeing, qPrintable(QString("%1 of 24").arg(agreeing)));
+}
+
+// Crops of images that are not in the database are never accepted, recompressed or not.
+void IndexedSearchTest::other_images_are_never_accepted()
+{
+    SyntheticRandom random(5);
+    QList<FeatureMap> maps;
+    for (int k = 0; k < 30; ++k) {
+        maps.append(map_of(image_of(200 + k, 220, 180), QString("m%1").arg(k)));
+    }
+    QList<FeatureMap> patterns;
+    QList<QSize> sizes;
+    for (int k = 0; k < 16; ++k) {
+        const QImage image = image_of(300 + k, 220, 180);
+        QImage cut = image.copy(synthetic_crop(random, image.width(), image.height(), 60));
+        patterns.append(grey_map_from_loaded_image(k % 2 ? jpeg(cut, 85) : cut));
+        patterns.last().name = QString("other%1").arg(k);
+        sizes.append(cut.size());
+    }
+    ConsoleCapture quiet;
+    SearchOptions options;
+    options.mode = SearchMode::indexed;
+    const SearchOutcome outcome = search_patterns(settings, patterns, maps, options);
+    for (int k = 0; k < patterns.size(); ++k) {
+        const Answer answer = indexed_answer(outcome.picks[k], "other.png", sizes[k], settings);
+        QVERIFY2(answer.verdict != Verdict::found && answer.verdict != Verdict::exact,
+                 qPrintable(QString("pattern %1: %2").arg(k).arg(verdict_text(answer.verdict))));
+    }
+}
+
+QTEST_GUILESS_MAIN(IndexedSearchTest)
+#include "tst_indexed_search.moc"

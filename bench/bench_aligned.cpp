@@ -8,6 +8,7 @@
 #include "maps/centre_descriptor.h"
 #include "maps/descriptor.h"
 #include "search/aligned_search.h"
+#include "search/candidate_index.h"
 #include "search/cell_index.h"
 #include "search/database_search.h"
 #include "support/console.h"
@@ -27,6 +28,7 @@ constexpr int patterns_per_iteration = 10;
 struct Collection {
     QList<FeatureMap> database;
     CellIndex index;
+    CandidateIndex candidates;
     QList<FeatureMap> exact;
     QList<FeatureMap> noisy;
 };
@@ -75,6 +77,7 @@ const Collection &collection(int radius)
         }
     }
     c.index = CellIndex(c.database);
+    c.candidates = CandidateIndex::build(c.database);
     return c;
 }
 
@@ -87,6 +90,7 @@ void run(benchmark::State &state, SearchMode mode, bool noisy)
     options.runner_up = false;
     options.mode = mode;
     options.index = &c.index;
+    options.candidates = &c.candidates;
     std::ostringstream quiet;
     std::ostream *sink = console::set_sink(&quiet);
     int found = 0;
@@ -143,5 +147,21 @@ void BM_aligned_aligned_noisy(benchmark::State &state)
     run(state, SearchMode::aligned, true);
 }
 BENCHMARK(BM_aligned_aligned_noisy)->Arg(20)->ArgName("radius")->Unit(benchmark::kMillisecond);
+
+} // namespace
+
+namespace {
+
+void BM_aligned_indexed_exact(benchmark::State &state)
+{
+    run(state, SearchMode::indexed, false);
+}
+BENCHMARK(BM_aligned_indexed_exact)->Apply(radii);
+
+void BM_aligned_indexed_noisy(benchmark::State &state)
+{
+    run(state, SearchMode::indexed, true);
+}
+BENCHMARK(BM_aligned_indexed_noisy)->Arg(20)->ArgName("radius")->Unit(benchmark::kMillisecond);
 
 } // namespace

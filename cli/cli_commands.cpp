@@ -41,6 +41,7 @@ SearchOptions search_progress(Progress &progress, const CliOptions &cli)
     SearchOptions options;
     options.progress = progress_of(progress);
     options.threads = cli.threads;
+    options.scales = cli.scales;
     return options;
 }
 
@@ -347,6 +348,7 @@ int run_search(const CliOptions &options, const QStringList &args)
     request.settings = prepared->settings;
     request.mode = mode_of(options);
     request.threads = options.threads;
+    request.scales = options.scales;
     const commands::SearchResult result = commands::search(request, prepared->database);
     show_result(result.label_text);
     if (!result.pattern_loaded) {

@@ -123,6 +123,12 @@ const std::vector<OptionSpec> &option_table()
          "aligned (every offset of a crop, exact and exhaustive) or indexed\n"
          "(recompressed crops, fast in any collection: the binary index)"},
         {{"aligned"}, "", {"search", "multi", "monster"}, "the same as --search aligned"},
+        {{"scales"},
+         "MIN:MAX",
+         {"search", "multi", "monster"},
+         "--search indexed: the scales of crops looked for when a pattern is\n"
+         "not found at its own (its size over that of what it shows; default\n"
+         "0.5:2); one number for that scale alone, 1 for none"},
         {{"index"},
          "",
          {"build", "build-sweep"},
@@ -292,6 +298,29 @@ void refuse_misapplied(const QCommandLineParser &parser, const CommandSpec &comm
     }
 }
 
+// "MIN:MAX" or one scale, each from 0.25 to 4.
+ScaleRange scale_range(const QString &text)
+{
+    const QStringList parts = text.split(':');
+    ScaleRange range;
+    bool good = parts.size() <= 2;
+    std::vector<double> values;
+    for (const QString &part : parts) {
+        bool number = false;
+        const double value = part.toDouble(&number);
+        good = good && number && value >= 0.25 && value <= 4;
+        values.push_back(value);
+    }
+    if (!good || values.back() < values.front()) {
+        throw UsageError(QString("--scales takes MIN:MAX (0.5:2, say) or one scale, each from "
+                                 "0.25 to 4, not \"%1\"")
+                             .arg(text));
+    }
+    range.low = values.front();
+    range.high = values.back();
+    return range;
+}
+
 CliOptions read_options(const QCommandLineParser &parser, const CommandSpec &command)
 {
     CliOptions options;
@@ -329,6 +358,12 @@ CliOptions read_options(const QCommandLineParser &parser, const CommandSpec &com
                              " ask for two searches");
         }
         options.mode = SearchMode::aligned;
+    }
+    if (parser.isSet("scales")) {
+        if (options.mode != SearchMode::indexed) {
+            throw UsageError("--scales applies to --search indexed");
+        }
+        options.scales = scale_range(parser.value("scales"));
     }
     options.index = parser.isSet("index");
     options.both = parser.isSet("both");

@@ -158,6 +158,7 @@ QJsonObject answer_json(const Answer &answer)
     if (answer.mode == SearchMode::indexed) {
         json["magnitude"] = json_number(answer.magnitude);
         json["found_by"] = answer.picked_by == PickedBy::exact ? "exact match" : "votes";
+        json["scale"] = answer.scale;
         if (answer.picked_by == PickedBy::votes) {
             json["votes"] = answer.votes;
             json["unrelated"] = answer.unrelated;

@@ -224,6 +224,7 @@ SearchResult search(const SearchRequest &request, const Database &database)
     SearchOptions options;
     options.threads = request.threads;
     options.mode = request.mode;
+    options.scales = request.scales;
     const SearchOutcome outcome =
         search_with_fallback(database, request.mode, [&](const Database &from) {
             return search_patterns(request.settings, {pattern}, from.maps,

@@ -99,6 +99,7 @@ struct SearchRequest {
     WindowSettings settings;
     int threads = 0;
     SearchMode mode = SearchMode::literal;
+    ScaleRange scales; // the indexed search's
 };
 
 struct SearchResult {

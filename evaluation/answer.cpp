@@ -101,9 +101,13 @@ namespace {
 void place_crop(Answer &answer, const PatternPick &pick, QSize size, const WindowSettings &settings)
 {
     const int step = settings.step();
+    const QSize shown = pick.scale == 1 ? size
+                                        : QSize(int(std::lround(size.width() / pick.scale)),
+                                                int(std::lround(size.height() / pick.scale)));
     answer.crop = QRect(pick.best->x * step - pick.phase.x(), pick.best->y * step - pick.phase.y(),
-                        size.width(), size.height());
+                        shown.width(), shown.height());
     answer.tolerance = 0;
+    answer.scale = pick.scale;
 }
 
 } // namespace
@@ -170,8 +174,12 @@ Answer indexed_answer(const PatternPick &pick, const QString &file, QSize size,
     const bool exact = score <= residual && cells >= exact_cells;
     const bool close = score <= indexed_found_share * pick.magnitude && cells >= found_cells;
     const double runner_up = pick.runner_up ? double(pick.runner_up->score) : 0;
+    // A pick among many scales compared with no other image's window (none the votes named
+    // holds it) must be far closer.
+    const bool lone = pick.scale != 1 && pick.unrelated == 0;
     const bool rival = !stands_out(score, pick.magnitude, pick.runner_up ? &runner_up : nullptr,
-                                   pick.unrelated, pick.unrelated_median);
+                                   pick.unrelated, pick.unrelated_median) ||
+                       (lone && score > indexed_lone_share * pick.magnitude);
     if (exact && !(pick.runner_up && double(pick.runner_up->score) <= residual)) {
         answer.verdict = Verdict::exact;
     } else if ((close || exact) && !rival) {
@@ -262,6 +270,8 @@ QString answer_block(const Answer &answer)
                         .arg(crop.height());
     if (answer.tolerance > 0) {
         where += QString(" (corner within %1 pixels: the grid's step)").arg(answer.tolerance);
+    } else if (answer.scale != 1) {
+        where += QString(" (the crop is %1 times its size)").arg(number(answer.scale));
     } else {
         where += QString(" (grid phase %1, %2)").arg(answer.phase.x()).arg(answer.phase.y());
     }

@@ -80,6 +80,7 @@ struct Answer {
     int votes = 0;               // the indexed search: votes of the best's position
     int unrelated = 0;           // other images' windows it scored
     double unrelated_median = 0; // and their median score
+    double scale = 1; // the crop's size over that of what it shows (crop holds the latter)
 
     qint64 cells() const { return qint64(map_size.width()) * map_size.height(); }
     // runner-up score / best score, infinite for a best of 0; none without a runner-up.

@@ -5,6 +5,8 @@
 #include <QImage>
 #include <QString>
 
+#include <algorithm>
+#include <cmath>
 #include <new>
 
 namespace {
@@ -64,6 +66,28 @@ GreyRead read_grey_map(const QString &path)
 std::optional<FeatureMap> grey_map_from_image(const QString &path)
 {
     return read_grey_map(path).map;
+}
+
+FeatureMap resampled_grey_map(const FeatureMap &grey, double factor)
+{
+    if (!grey.has_values()) {
+        return grey;
+    }
+    QImage image(grey.width, grey.height, QImage::Format_RGB32);
+    for (int y = 0; y < grey.height; ++y) {
+        QRgb *row = reinterpret_cast<QRgb *>(image.scanLine(y));
+        for (int x = 0; x < grey.width; ++x) {
+            const int level = std::clamp(int(std::lround(grey.at(x, y))), 0, 255);
+            row[x] = qRgb(level, level, level);
+        }
+    }
+    const int width = std::max(1, int(std::lround(grey.width * factor)));
+    const int height = std::max(1, int(std::lround(grey.height * factor)));
+    // qGray of an equal red, green and blue is that level.
+    FeatureMap map = grey_map_from_loaded_image(
+        image.scaled(width, height, Qt::IgnoreAspectRatio, Qt::SmoothTransformation));
+    map.name = grey.name;
+    return map;
 }
 
 FeatureMap grey_map_from_loaded_image(const QImage &image)

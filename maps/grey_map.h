@@ -29,3 +29,8 @@ std::optional<FeatureMap> grey_map_from_image(const QString &path);
 // Grey map of an image as it is, its pixels read as QImage::pixel reads them (no conversion
 // first). Used for a pattern chosen interactively. A null image gives an empty map.
 FeatureMap grey_map_from_loaded_image(const QImage &image);
+
+// The grey map resized to round(factor * sides) (at least 1 x 1): averaged over the pixels each
+// new pixel covers when shrinking, interpolated when enlarging (Qt's smooth scaling), rounded to
+// whole grey levels as image files give them. Named as the original.
+FeatureMap resampled_grey_map(const FeatureMap &grey, double factor);

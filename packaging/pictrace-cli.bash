@@ -6,7 +6,7 @@ _pictrace_cli()
 
     local commands="build build-sweep search multi monster info index make-demo"
     local options="-C --workdir -r --radius -c --step-divisor --report --json -j --threads
-        --html --plot --both --max-megapixels --search --aligned --index -h --help -v --version"
+        --html --plot --both --max-megapixels --search --aligned --scales --index -h --help -v --version"
 
     case $prev in
         -C | --workdir)
@@ -29,7 +29,7 @@ _pictrace_cli()
             COMPREPLY=($(compgen -W "literal aligned indexed" -- "$cur"))
             return
             ;;
-        -r | --radius | -c | --step-divisor | -j | --threads | --max-megapixels)
+        -r | --radius | -c | --step-divisor | -j | --threads | --max-megapixels | --scales)
             return
             ;;
     esac
@@ -44,7 +44,7 @@ _pictrace_cli()
     for ((i = 1; i < cword; i++)); do
         case ${words[i]} in
             -C | --workdir | -r | --radius | -c | --step-divisor | --report | --json | -j | \
-                --threads | --html | --plot | --max-megapixels | --search)
+                --threads | --html | --plot | --max-megapixels | --search | --scales)
                 ((i++))
                 ;;
             -*) ;;

@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cmath>
 #include <limits>
+#include <set>
 #include <tuple>
 
 namespace {
@@ -316,6 +317,23 @@ std::vector<VotedWindow> IndexedSearcher::shortlisted(std::vector<VotedWindow> w
         std::min(windows.size(), std::size_t(std::max(0, m->options.shortlisted)));
     std::partial_sort(windows.begin(), windows.begin() + std::ptrdiff_t(kept), windows.end(),
                       heavier);
+    if (m->options.other_maps > 0) {
+        // And the heaviest window of each of the heaviest maps the shortlist leaves out.
+        std::set<int> maps;
+        for (std::size_t k = 0; k < kept; ++k) {
+            maps.insert(windows[k].map);
+        }
+        std::sort(windows.begin() + std::ptrdiff_t(kept), windows.end(), heavier);
+        std::size_t end = kept;
+        for (std::size_t k = kept; k < windows.size() && int(end - kept) < m->options.other_maps;
+             ++k) {
+            if (maps.insert(windows[k].map).second) {
+                std::swap(windows[end++], windows[k]);
+            }
+        }
+        windows.resize(end);
+        return windows;
+    }
     windows.resize(kept);
     return windows;
 }
@@ -326,7 +344,21 @@ std::vector<VotedWindow> IndexedSearcher::chosen(std::vector<VotedWindow> window
     // the same order, come first.
     std::vector<VotedWindow> kept = shortlisted(std::move(windows));
     std::stable_sort(kept.begin(), kept.end(), closer);
-    kept.resize(std::min(kept.size(), std::size_t(std::max(0, m->options.verified))));
+    const std::size_t verified =
+        std::min(kept.size(), std::size_t(std::max(0, m->options.verified)));
+    // Then the closest of maps the first leave out, for something to compare the best with.
+    std::set<int> maps;
+    for (std::size_t k = 0; k < verified; ++k) {
+        maps.insert(kept[k].map);
+    }
+    std::size_t end = verified;
+    for (std::size_t k = verified; k < kept.size() && int(end - verified) < m->options.other_maps;
+         ++k) {
+        if (maps.insert(kept[k].map).second) {
+            std::swap(kept[end++], kept[k]);
+        }
+    }
+    kept.resize(end);
     return kept;
 }
 

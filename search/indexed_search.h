@@ -42,21 +42,28 @@
 constexpr double indexed_found_share = 0.25;
 constexpr double indexed_found_ratio = 3;
 constexpr double indexed_found_unrelated = 0.15;
+// A window found at another scale than the pattern's, with no other image's window to compare it
+// with, is the crop's when it scores at most this share: resized crops found so score 0.003-0.06
+// of their cells on photographs, crops of other images about 0.25 and more.
+constexpr double indexed_lone_share = 0.1;
 
 // Whether the best's score stands out of the unrelated windows' so.
 inline bool stands_out(double best, double magnitude, const double *runner_up, int unrelated,
                        double unrelated_median)
 {
+    // Strictly: a featureless crop scores 0 everywhere, and nothing stands out of zeros.
     return best <= indexed_found_share * magnitude &&
-           (!runner_up || *runner_up >= indexed_found_ratio * best) &&
-           (unrelated == 0 || best <= indexed_found_unrelated * unrelated_median);
+           (!runner_up || *runner_up > indexed_found_ratio * best) &&
+           (unrelated == 0 || best < indexed_found_unrelated * unrelated_median);
 }
 
 struct IndexedOptions {
-    int blocks_per_phase = 8;  // looked up in each phase
-    int shortlisted = 512;     // windows of the heaviest votes, checked on a few cells
-    int verified = 16;         // of those, the windows scored: the closest on those cells
-    int reach = 2;             // pixels around a voted position that are scored too
+    int blocks_per_phase = 8; // looked up in each phase
+    int shortlisted = 512;    // windows of the heaviest votes, checked on a few cells
+    int verified = 16;        // of those, the windows scored: the closest on those cells
+    int reach = 2;            // pixels around a voted position that are scored too
+    // Windows of maps the shortlist and the verified leave out, shortlisted and scored as well.
+    int other_maps = 0;
     int largest_bucket = 1024; // blocks whose bucket holds more entries are not looked up
 };
 

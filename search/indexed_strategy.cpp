@@ -1,6 +1,7 @@
 #include "search/indexed_strategy.h"
 
 #include "maps/centre_descriptor.h"
+#include "maps/grey_map.h"
 #include "search/aligned_search.h"
 #include "search/cell_index.h"
 #include "search/shard_picks.h"
@@ -10,6 +11,8 @@
 #include <QIODevice>
 
 #include <algorithm>
+#include <cmath>
+#include <limits>
 #include <memory>
 #include <stdexcept>
 
@@ -24,6 +27,76 @@ constexpr int escalation = 4;
 
 // Patterns searched between two exchanges: each holds its descriptor at every centre.
 constexpr int batch_size = 64;
+
+// Neighbouring scales of the ladder: a crop resampled to within about a tenth of its true
+// scale still draws the right votes (checked on photographs), and refining the best of them
+// then finds the scale to half a percent.
+constexpr double ladder_ratio = 1.19;
+
+// The scales refined around the best of the ladder, in steps of the ladder, and how many
+// pixels around the window's corner are scored at each: off-scale cells drift from the corner.
+struct Refinement {
+    std::vector<double> steps;
+    int reach;
+};
+// A pattern found clearly at its own scale whose window scores at most this share of its cells
+// is not refined; one that is keeps another scale only if that scores at most this share of what
+// its own does (resampling blurs: a crop of its own scale scores worse resampled).
+constexpr double settled_closeness = 0.05;
+constexpr double rescaling_gain = 0.8;
+// Nor does it take a scale this close to 1: resampled a little, a recompressed crop loses some
+// of its noise and scores lower without being any other size. A crop that much smaller or
+// larger is placed within about 1 % of its size at its own scale.
+constexpr double least_rescaling = 1.025;
+// Of the many windows the scales name, some fit a pattern of a few cells by chance: a scale
+// must give it this many.
+constexpr int rescaled_cells = 12;
+// The rungs of a pattern refined: those whose windows stand out most.
+constexpr std::size_t refined_rungs = 2;
+
+// Patterns climbing the ladder at once: each holds its resampled descriptors.
+constexpr std::size_t climbing_at_once = 16;
+
+const Refinement refinements[] = {
+    {{-0.5, -0.25, 0.25, 0.5}, 3}, {{-0.125, 0.125}, 2}, {{-0.0625, 0.0625}, 1}};
+
+// The votes of a pattern resampled: a pick among many scales must be compared with windows of
+// other images.
+IndexedOptions ladder_options()
+{
+    IndexedOptions options;
+    options.other_maps = 4;
+    return options;
+}
+
+// The ladder's scales from low to high, leaving out those about 1 (the pattern's own scale
+// is searched first).
+std::vector<double> ladder_of(const ScaleRange &range)
+{
+    std::vector<double> rungs;
+    const double low = std::min(range.low, range.high);
+    const double high = std::max(range.low, range.high);
+    if (!(low > 0) || !range.beyond_one()) {
+        return rungs;
+    }
+    const int steps = int(std::ceil(std::log(high / low) / std::log(ladder_ratio) - 1e-9));
+    const double ratio = steps > 0 ? std::pow(high / low, 1.0 / steps) : ladder_ratio;
+    for (int k = 0; k <= steps; ++k) {
+        const double scale = low * std::pow(ratio, k);
+        if (std::fabs(std::log(scale)) > std::log(ladder_ratio) / 4) {
+            rungs.push_back(scale);
+        }
+    }
+    return rungs;
+}
+
+// How close a search's best is to the pattern: its score over the sum of |cells| of its phase,
+// comparable between scales of one window.
+double closeness(const IndexedSearch &found)
+{
+    return found.best && found.magnitude > 0 ? double(found.best->window.score) / found.magnitude
+                                             : std::numeric_limits<double>::infinity();
+}
 
 void put(QDataStream &out, const VotedWindow &w)
 {
@@ -88,6 +161,14 @@ std::vector<std::vector<VotedWindow>> unpack_windows(const QList<QByteArray> &sl
 
 // Whether votes named a window clearly enough not to ask again: one far closer than any other
 // image's and close to the pattern (the indexed verdicts' found).
+bool conclusive(const IndexedSearch &found);
+
+// Which of two searches of a pattern at different scales names its window more clearly: a
+// conclusive one, then the one whose best scores the least share of the other images' windows'
+// median (a small pattern matches some window of the database closely by chance; it does not
+// stand out of the others).
+bool clearer(const IndexedSearch &a, const IndexedSearch &b);
+
 bool conclusive(const IndexedSearch &found)
 {
     if (!found.best) {
@@ -98,6 +179,19 @@ bool conclusive(const IndexedSearch &found)
         found.unrelated.empty() ? 0 : double(found.unrelated[found.unrelated.size() / 2]);
     return stands_out(found.best->window.score, found.magnitude,
                       found.runner_up ? &runner_up : nullptr, int(found.unrelated.size()), median);
+}
+
+bool clearer(const IndexedSearch &a, const IndexedSearch &b)
+{
+    auto rank = [](const IndexedSearch &found) {
+        const double share = !found.best ? std::numeric_limits<double>::infinity()
+                             : found.unrelated.empty()
+                                 ? closeness(found)
+                                 : double(found.best->window.score) /
+                                       double(found.unrelated[found.unrelated.size() / 2]);
+        return std::make_pair(!conclusive(found), share);
+    };
+    return rank(a) < rank(b);
 }
 
 PatternPick pick_of(const QString &name, const IndexedSearch &found, QSize first_phase)
@@ -129,17 +223,25 @@ PatternPick pick_of(const QString &name, const IndexedSearch &found, QSize first
 
 // One pattern's searches, kept between the exchanges of a batch.
 struct PatternSearches {
+    // At the pattern's own scale, exact matches looked up first.
     PatternSearches(const FeatureMap &pattern, const WindowSettings &settings,
                     const QList<FeatureMap> &slice, const CellIndex &cells,
                     const std::function<void(int map)> &before_reading)
         : name(pattern.name)
         , centres(pattern, settings)
-        , exact(centres, slice, cells, 1, before_reading)
+        , exact(std::make_unique<AlignedSearcher>(centres, slice, cells, 1, before_reading))
+    {}
+    // Resampled as a crop of `crop_scale` would be back to the database's scale: votes only.
+    PatternSearches(const FeatureMap &pattern, const WindowSettings &settings, double crop_scale)
+        : name(pattern.name)
+        , scale(crop_scale)
+        , centres(resampled_grey_map(pattern, 1 / crop_scale), settings)
     {}
 
     QString name;
+    double scale = 1;
     CentreDescriptor centres;
-    AlignedSearcher exact;
+    std::unique_ptr<AlignedSearcher> exact;
     std::unique_ptr<IndexedSearcher> votes;
 };
 
@@ -152,6 +254,9 @@ public:
         , m_slice(slice)
         , m_threads(options.threads)
         , m_before(options.before_reading)
+        , m_rungs(ladder_of(options.scales))
+        , m_low(std::min(options.scales.low, 1.0))
+        , m_high(std::max(options.scales.high, 1.0))
     {
         if (options.index && slice.whole) {
             m_cells = options.index;
@@ -249,13 +354,221 @@ private:
         options.shortlisted *= escalation;
         options.verified *= escalation;
         const std::vector<IndexedSearch> asked_again = voted(searches, again, options, exchange);
-        for (std::size_t n = 0, a = 0; n < open.size(); ++n) {
-            const bool retried = a < again.size() && again[a] == open[n];
-            const IndexedSearch &result = retried ? asked_again[a++] : found[n];
-            picks[open[n]] = pick_of(patterns[open[n]].name, result,
+        for (std::size_t n = 0, a = 0; n < again.size(); ++n) {
+            while (open[a] != again[n]) {
+                ++a;
+            }
+            found[a] = asked_again[n];
+        }
+        std::vector<double> scales(open.size(), 1.0);
+        if (!m_rungs.empty()) {
+            climb(patterns, open, found, scales, exchange);
+        }
+        for (std::size_t n = 0; n < open.size(); ++n) {
+            picks[open[n]] = pick_of(patterns[open[n]].name, found[n],
                                      searches[std::size_t(open[n])]->centres.phase_size(0, 0));
+            picks[open[n]].scale = scales[n];
         }
         return picks;
+    }
+
+    // The patterns found at their own scale by no window that stands out, searched again over
+    // the ladder of scales: resampled to every rung and looked up, the best window of each rung
+    // (and of the pattern's own scale) refined by scoring it at scales between the rungs, and
+    // the scale of the closest searched once more for the verdict's unrelated windows. A
+    // pattern keeps what it had when no scale names a window more clearly.
+    void climb(const QList<FeatureMap> &patterns, const std::vector<int> &open,
+               std::vector<IndexedSearch> &found, std::vector<double> &scales,
+               const Exchange &exchange)
+    {
+        // Patterns found clearly at their own scale are refined only (a crop a tenth smaller
+        // is often found there, a little off), the others climb the whole ladder.
+        std::vector<int> unsure;
+        std::vector<bool> laddered;
+        for (std::size_t n = 0; n < open.size(); ++n) {
+            const bool clear = conclusive(found[n]);
+            if (!clear || closeness(found[n]) > settled_closeness) {
+                unsure.push_back(int(n));
+                laddered.push_back(!clear);
+            }
+        }
+        for (std::size_t first = 0; first < unsure.size(); first += climbing_at_once) {
+            const std::size_t last = std::min(unsure.size(), first + climbing_at_once);
+            climb_some(patterns, open,
+                       std::vector<int>(unsure.begin() + std::ptrdiff_t(first),
+                                        unsure.begin() + std::ptrdiff_t(last)),
+                       std::vector<bool>(laddered.begin() + std::ptrdiff_t(first),
+                                         laddered.begin() + std::ptrdiff_t(last)),
+                       found, scales, exchange);
+        }
+    }
+
+    // The climb of the patterns open[unsure[u]], the whole ladder for those `laddered`.
+    void climb_some(const QList<FeatureMap> &patterns, const std::vector<int> &open,
+                    const std::vector<int> &unsure, const std::vector<bool> &laddered,
+                    std::vector<IndexedSearch> &found, std::vector<double> &scales,
+                    const Exchange &exchange)
+    {
+        // Resampled searches of unsure patterns (`of`: their places in `unsure`) at `at`.
+        auto searches_at = [&](const std::vector<std::size_t> &of, const std::vector<double> &at) {
+            std::vector<std::unique_ptr<PatternSearches>> searches(of.size());
+            std::vector<int> all;
+            for (std::size_t e = 0; e < of.size(); ++e) {
+                all.push_back(int(e));
+            }
+            each(all, [&](int e) {
+                const std::size_t u = of[std::size_t(e)];
+                const FeatureMap &pattern = patterns[open[std::size_t(unsure[u])]];
+                searches[std::size_t(e)] =
+                    std::make_unique<PatternSearches>(pattern, m_settings, at[std::size_t(e)]);
+            });
+            return std::make_pair(std::move(searches), all);
+        };
+        // A window to refine: of which unsure pattern, at which scale, how close.
+        struct Climber {
+            std::size_t unsure;
+            double scale;
+            IndexedSearch found;
+        };
+        std::vector<Climber> climbers;
+        std::vector<std::size_t> every;
+        for (std::size_t u = 0; u < unsure.size(); ++u) {
+            climbers.push_back({u, 1.0, found[std::size_t(unsure[u])]});
+            if (laddered[u]) {
+                every.push_back(u);
+            }
+        }
+        for (double rung : m_rungs) {
+            auto [searches, all] = searches_at(every, std::vector<double>(every.size(), rung));
+            const std::vector<IndexedSearch> results =
+                voted(searches, all, ladder_options(), exchange);
+            for (std::size_t e = 0; e < every.size(); ++e) {
+                climbers.push_back({every[e], rung, results[e]});
+            }
+        }
+        // Of each pattern's rungs, the clearest few.
+        std::stable_sort(climbers.begin(), climbers.end(), [](const Climber &a, const Climber &b) {
+            if (a.unsure != b.unsure) {
+                return a.unsure < b.unsure;
+            }
+            if ((a.scale == 1) != (b.scale == 1)) {
+                return a.scale == 1;
+            }
+            return clearer(a.found, b.found);
+        });
+        std::vector<Climber> kept;
+        for (std::size_t c = 0, rungs = 0; c < climbers.size(); ++c) {
+            rungs = c > 0 && climbers[c].unsure == climbers[c - 1].unsure ? rungs + 1 : 0;
+            if (climbers[c].found.best && rungs <= refined_rungs) {
+                kept.push_back(std::move(climbers[c]));
+            }
+        }
+        climbers = std::move(kept);
+        // Refined a batch at a time: each holds its pattern resampled.
+        for (std::size_t first = 0; first < climbers.size(); first += batch_size) {
+            const std::size_t last = std::min(climbers.size(), first + batch_size);
+            for (const Refinement &refinement : refinements) {
+                refine(patterns, open, unsure, climbers, first, last, refinement, searches_at,
+                       exchange);
+            }
+        }
+        // Each pattern's closest, if clearly closer than at its own scale.
+        std::vector<double> scale(unsure.size(), 1.0);
+        std::vector<double> nearest(unsure.size());
+        for (std::size_t u = 0; u < unsure.size(); ++u) {
+            nearest[u] = rescaling_gain * closeness(found[std::size_t(unsure[u])]);
+        }
+        for (const Climber &climber : climbers) {
+            const QSize cells = climber.found.map_size;
+            if (std::fabs(std::log(climber.scale)) > std::log(least_rescaling) &&
+                cells.width() * cells.height() >= rescaled_cells &&
+                closeness(climber.found) < nearest[climber.unsure]) {
+                nearest[climber.unsure] = closeness(climber.found);
+                scale[climber.unsure] = climber.scale;
+            }
+        }
+        std::vector<std::size_t> rescaled;
+        std::vector<double> at;
+        for (std::size_t u = 0; u < unsure.size(); ++u) {
+            if (scale[u] != 1) {
+                rescaled.push_back(u);
+                at.push_back(scale[u]);
+            }
+        }
+        auto [searches, all] = searches_at(rescaled, at);
+        const std::vector<IndexedSearch> results = voted(searches, all, ladder_options(), exchange);
+        for (std::size_t r = 0; r < rescaled.size(); ++r) {
+            const std::size_t n = std::size_t(unsure[rescaled[r]]);
+            if (clearer(results[r], found[n])) {
+                found[n] = results[r];
+                scales[n] = at[r];
+            }
+        }
+    }
+
+    // One level of refinement of climbers [first, last): each scored about its window at the
+    // level's scales around its own, keeping the closest.
+    template <class Climber, class SearchesAt>
+    void refine(const QList<FeatureMap> &patterns, const std::vector<int> &open,
+                const std::vector<int> &unsure, std::vector<Climber> &climbers, std::size_t first,
+                std::size_t last, const Refinement &refinement, const SearchesAt &searches_at,
+                const Exchange &exchange)
+    {
+        std::vector<double> around;
+        std::vector<std::size_t> of;
+        for (std::size_t c = first; c < last; ++c) {
+            around.push_back(climbers[c].scale);
+            of.push_back(climbers[c].unsure);
+        }
+        for (double step : refinement.steps) {
+            std::vector<double> at;
+            std::vector<std::vector<VotedWindow>> windows;
+            for (std::size_t c = first; c < last; ++c) {
+                const double from = around[c - first];
+                at.push_back(std::clamp(from * std::pow(ladder_ratio, step), m_low, m_high));
+                // Resampled about the window's middle, where the votes aligned it.
+                const FeatureMap &pattern = patterns[open[std::size_t(unsure[climbers[c].unsure])]];
+                const double growth = 1 / climbers[c].scale - 1 / at.back();
+                VotedWindow window = corner_of(*climbers[c].found.best);
+                window.x += int(std::lround(pattern.width * growth / 2));
+                window.y += int(std::lround(pattern.height * growth / 2));
+                windows.push_back({window});
+            }
+            auto [searches, all] = searches_at(of, at);
+            IndexedOptions options;
+            options.reach = refinement.reach;
+            const std::vector<IndexedSearch> results =
+                scored(searches, all, windows, options, exchange);
+            for (std::size_t c = first; c < last; ++c) {
+                if (closeness(results[c - first]) < closeness(climbers[c].found)) {
+                    climbers[c].found = results[c - first];
+                    climbers[c].scale = at[c - first];
+                }
+            }
+        }
+    }
+
+    // The search's searcher of votes, made on first use, asked with `options`.
+    IndexedSearcher &searcher_of(PatternSearches &search, const IndexedOptions &options) const
+    {
+        if (search.votes) {
+            search.votes->set_options(options);
+        } else {
+            search.votes =
+                std::make_unique<IndexedSearcher>(search.centres, m_slice.maps, *m_candidates,
+                                                  m_slice.first, options, before_reading());
+        }
+        return *search.votes;
+    }
+
+    // The window to score again: at the found corner, in pixels.
+    VotedWindow corner_of(const IndexedWindow &found) const
+    {
+        VotedWindow window;
+        window.map = found.window.map;
+        window.x = found.window.x * m_settings.step() - found.phase.x();
+        window.y = found.window.y * m_settings.step() - found.phase.y();
+        return window;
     }
 
     // Each pattern's window matching to the database's rounding, when it has one: the best of
@@ -272,7 +585,7 @@ private:
         each(all, [&](int k) {
             PatternSearches &search = *searches[std::size_t(k)];
             const AlignedSearch exact =
-                search.exact.best_within(float(exact_limits * search.exact.first_limit()), true);
+                search.exact->best_within(float(exact_limits * search.exact->first_limit()), true);
             PatternPick &pick = mine[std::size_t(k)];
             pick.pattern_name = search.name;
             pick.any_cells = exact.any_cells;
@@ -321,9 +634,9 @@ private:
             PatternPick &pick = mine[std::size_t(k)];
             MatchCandidate best = *picks[k].best;
             best.map -= m_slice.first;
-            pick.other_images = search.exact.has_other_images(best.name);
+            pick.other_images = search.exact->has_other_images(best.name);
             const std::optional<AlignedWindow> second =
-                search.exact.runner_up(AlignedWindow{best, picks[k].phase});
+                search.exact->runner_up(AlignedWindow{best, picks[k].phase});
             if (second) {
                 pick.runner_up = second->window;
                 pick.runner_up->map += m_slice.first;
@@ -357,23 +670,32 @@ private:
             numbered.push_back(n);
         }
         each(numbered, [&](int n) {
-            PatternSearches &search = *searches[std::size_t(open[std::size_t(n)])];
-            if (search.votes) {
-                search.votes->set_options(options);
-            } else {
-                search.votes =
-                    std::make_unique<IndexedSearcher>(search.centres, m_slice.maps, *m_candidates,
-                                                      m_slice.first, options, before_reading());
-            }
-            mine[std::size_t(n)] = search.votes->votes();
+            mine[std::size_t(n)] =
+                searcher_of(*searches[std::size_t(open[std::size_t(n)])], options).votes();
         });
         std::vector<std::vector<VotedWindow>> chosen =
             unpack_windows(exchange(pack_windows(mine)), count);
         each(numbered, [&](int n) {
             const IndexedSearcher &votes = *searches[std::size_t(open[std::size_t(n)])]->votes;
+            chosen[std::size_t(n)] = votes.chosen(std::move(chosen[std::size_t(n)]));
+        });
+        return scored(searches, open, chosen, options, exchange);
+    }
+
+    // The windows of the open patterns scored where their maps are, exchanged, and the results.
+    std::vector<IndexedSearch> scored(std::vector<std::unique_ptr<PatternSearches>> &searches,
+                                      const std::vector<int> &open,
+                                      std::vector<std::vector<VotedWindow>> chosen,
+                                      const IndexedOptions &options, const Exchange &exchange)
+    {
+        const int count = int(open.size());
+        std::vector<int> numbered;
+        for (int n = 0; n < count; ++n) {
+            numbered.push_back(n);
+        }
+        each(numbered, [&](int n) {
             std::vector<VotedWindow> &windows = chosen[std::size_t(n)];
-            windows = votes.chosen(std::move(windows));
-            votes.score(windows);
+            searcher_of(*searches[std::size_t(open[std::size_t(n)])], options).score(windows);
             // Only this slice's, which it scored.
             windows.erase(std::remove_if(windows.begin(), windows.end(),
                                          [&](const VotedWindow &w) {
@@ -414,6 +736,9 @@ private:
     const CellIndex *m_cells = nullptr;
     CandidateIndex m_own_candidates;
     const CandidateIndex *m_candidates = nullptr;
+    std::vector<double> m_rungs; // the ladder of scales, without 1
+    double m_low;                // and the scales it may be refined to
+    double m_high;
 };
 
 } // namespace

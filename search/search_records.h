@@ -43,6 +43,9 @@ struct PatternPick {
     int votes = 0;
     int unrelated = 0;
     double unrelated_median = 0;
+    // The crop's size over the size of what it shows in the picked image: 1 unless the pattern
+    // was found resampled (the indexed search's ladder of scales).
+    double scale = 1;
 
     QString picked_name() const { return best ? best->name : QString(); }
 };
@@ -74,6 +77,15 @@ enum class SearchMode {
     indexed, // the windows sharing blocks with the pattern (see search/indexed_strategy.h)
 };
 
+// The scales of crops the indexed search looks for beyond 1: a crop's size over the size of what
+// it shows, from `low` to `high`.
+struct ScaleRange {
+    double low = 0.5;
+    double high = 2;
+
+    bool beyond_one() const { return low < 1 || high > 1; }
+};
+
 struct SearchOptions {
     std::function<std::uint32_t()> clock;              // the tick counter; tick_ms when empty
     std::function<void(int done, int total)> progress; // called after each pattern
@@ -88,4 +100,6 @@ struct SearchOptions {
     // Hears of each map (numbered in the whole database) before a search first reads its
     // values; may throw (a binary index whose values are damaged).
     std::function<void(int map)> before_reading;
+    // The indexed search: the scales tried for a pattern it does not find at its own.
+    ScaleRange scales;
 };

@@ -49,7 +49,7 @@ QByteArray pack_picks(const QList<PatternPick> &picks)
         // The magnitude is a double: written at its full precision.
         out.setFloatingPointPrecision(QDataStream::DoublePrecision);
         out << pick.magnitude << qint32(pick.picked_by) << qint32(pick.votes)
-            << qint32(pick.unrelated) << pick.unrelated_median;
+            << qint32(pick.unrelated) << pick.unrelated_median << pick.scale;
         out.setFloatingPointPrecision(QDataStream::SinglePrecision);
     }
     return bytes;
@@ -71,7 +71,8 @@ std::optional<QList<PatternPick>> unpack_picks(const QByteArray &bytes, int coun
         qint32 picked_by = 0;
         qint32 votes = 0;
         qint32 unrelated = 0;
-        in >> pick.magnitude >> picked_by >> votes >> unrelated >> pick.unrelated_median;
+        in >> pick.magnitude >> picked_by >> votes >> unrelated >> pick.unrelated_median >>
+            pick.scale;
         in.setFloatingPointPrecision(QDataStream::SinglePrecision);
         pick.picked_by = picked_by == qint32(PickedBy::exact)   ? PickedBy::exact
                          : picked_by == qint32(PickedBy::votes) ? PickedBy::votes

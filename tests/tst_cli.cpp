@@ -125,6 +125,13 @@ private slots:
             << QStringList{"--both", "--search", "indexed", "monster"}
             << "--both runs the literal and then the aligned sweep: use it without --search or "
                "--aligned";
+        QTest::newRow("scales for the literal search")
+            << QStringList{"--scales", "0.5:2", "multi", "d.ft1"}
+            << "--scales applies to --search indexed";
+        QTest::newRow("scales the wrong way round")
+            << QStringList{"--search", "indexed", "--scales", "2:0.5", "multi", "d.ft1"}
+            << "--scales takes MIN:MAX (0.5:2, say) or one scale, each from 0.25 to 4, not "
+               "\"2:0.5\"";
         QTest::newRow("an index for a search")
             << QStringList{"--index", "search", "p.png", "d.ft1"}
             << "--index applies to build, build-sweep, make-demo, not to search";

@@ -227,6 +227,7 @@ td.thumb img { border: 1px solid #99a; }
 td.thumb img.true { border: 2px solid #2e7d32; }
 table.figures a, a.back { color: #1f5fa8; }
 a.back { font-size: 12px; font-weight: normal; }
+p.named { background: #fff; margin: 0; padding: 8px; border-top: 1px solid #dde; }
 div.name { font-size: 12px; margin-top: 4px; }
 div.missing { width: 180px; height: 60px; line-height: 60px; color: #889; border: 1px dashed #aab; margin: auto; }
 div.verdict { font-weight: bold; font-size: 16px; padding: 2px 8px; display: inline-block; border-radius: 4px; color: #fff; }
@@ -324,7 +325,12 @@ QByteArray html_report(const HtmlReport &report)
     page += rows_html(report.rows_caption, report.rows, thumbnails);
     for (const ReportSection &section : report.sections) {
         page += "<div class=\"section\" id=\"" + escaped(section.id) + "\">" +
-                rows_html(section.caption, section.rows, thumbnails, true) + "</div>\n";
+                rows_html(section.caption, section.rows, thumbnails, true);
+        if (!section.named_only.isEmpty()) {
+            page += "<p class=\"named\">Found as they stand: " +
+                    escaped(section.named_only.join(", ")) + "</p>";
+        }
+        page += "</div>\n";
     }
     page += "</body>\n</html>\n";
     return page.toUtf8();

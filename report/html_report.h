@@ -25,6 +25,7 @@ struct ReportSection {
     QString id; // the anchor: "#" + id links to it
     QString caption;
     QList<ReportRow> rows;
+    QStringList named_only; // patterns listed by name after the rows, without thumbnails
 };
 
 struct HtmlReport {

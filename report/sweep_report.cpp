@@ -52,7 +52,8 @@ void add_rate_table(HtmlReport &page, const QList<SweepSeries> &series)
     }
 }
 
-// A section per pass that searched: its patterns, failures first.
+// A section per pass that searched: its patterns, failures first; those found with a verdict
+// that stands are named only, which keeps the page of a large sweep small.
 void add_pass_sections(HtmlReport &page, const QList<NamedSweep> &sweeps)
 {
     for (const NamedSweep &sweep : sweeps) {
@@ -70,7 +71,13 @@ void add_pass_sections(HtmlReport &page, const QList<NamedSweep> &sweeps)
                                   .arg(sweep.name)
                                   .arg(found)
                                   .arg(answers.size());
-            section.rows = failures_first_rows(answers, patterns_directory());
+            for (const ReportRow &row : failures_first_rows(answers, patterns_directory())) {
+                if (row.answer.found && commands::accepted(row.answer)) {
+                    section.named_only << row.answer.file;
+                } else {
+                    section.rows << row;
+                }
+            }
             page.sections << section;
         }
     }

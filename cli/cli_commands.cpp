@@ -81,7 +81,8 @@ bool settings_refused(const WindowSettings &settings)
 // file of that name is here.
 QString database_path(const QString &name)
 {
-    if (QFileInfo::exists(name) || name.contains('/')) {
+    // A folder of the name is likely the images the database was built from.
+    if (QFileInfo(name).isFile() || name.contains('/')) {
         return name;
     }
     const QString built = database_directory() + (name.endsWith(".ft1") ? name : name + ".ft1");

@@ -48,6 +48,14 @@ struct Workspace {
     ScopedWorkdir dir;
 };
 
+// Databases of database/ at radius 10, written as precomputed_databases/NAME.ft1.
+void build_databases(const QStringList &names)
+{
+    for (const QString &name : names) {
+        QCOMPARE(cli({"-r", "10", "build", "database", name}).status, 0);
+    }
+}
+
 void match_lines(const QString &text, const QStringList &patterns)
 {
     const QStringList lines = text.split('\n');
@@ -417,7 +425,7 @@ private slots:
         QVERIFY(QDir().mkpath("named/patterns"));
         QVERIFY(QDir().mkpath("named/precomputed_databases"));
         QVERIFY(QFile::copy("patterns/cat.crop.png", "named/patterns/cat.crop.png"));
-        QCOMPARE(cli({"-r", "10", "build", "database", "three"}).status, 0);
+        build_databases({"three"});
         QCOMPARE(cli({"-r", "20", "build", "database", "db3_ft1_20"}).status, 0);
         QVERIFY(QFile::copy("precomputed_databases/db3_ft1_20.ft1",
                             "named/precomputed_databases/db3_ft1_20.ft1"));
@@ -434,6 +442,7 @@ private slots:
         QTest::newRow("the name build was given") << "three" << 0;
         QTest::newRow("the name with its suffix") << "three.ft1" << 0;
         QTest::newRow("a file of the name here") << "other.ft1" << 1;
+        QTest::newRow("a folder of the name here: the images built") << "database" << 0;
         QTest::newRow("a name build was not given") << "four" << 1;
     }
     void database_by_name()
@@ -441,8 +450,7 @@ private slots:
         QFETCH(QString, database);
         QFETCH(int, status);
         Workspace w;
-        QCOMPARE(cli({"-r", "10", "build", "database", "three"}).status, 0);
-        QCOMPARE(cli({"-r", "10", "build", "database", "other"}).status, 0);
+        build_databases({"three", "other", "database"});
         QVERIFY(write_file("other.ft1", "not a database\n"));
         const Run run = cli({"-r", "10", "search", "patterns/cat.crop.png", database});
         QCOMPARE(run.status, status);
@@ -469,7 +477,7 @@ private slots:
         QFETCH(QStringList, arguments);
         QFETCH(QString, warning);
         Workspace w;
-        QCOMPARE(cli({"-r", "10", "build", "database", "three"}).status, 0);
+        build_databases({"three"});
         QVERIFY(QDir().mkpath("underscores/patterns"));
         QVERIFY(QDir().mkpath("underscores/precomputed_databases"));
         for (const char *name : {"cat", "dog"}) {
@@ -519,7 +527,7 @@ private slots:
         QFETCH(QStringList, arguments);
         QFETCH(QStringList, lines);
         Workspace w;
-        QCOMPARE(cli({"-r", "10", "build", "database", "three"}).status, 0);
+        build_databases({"three"});
         const Run run = cli(QStringList{"-q", "-r", "10"} + arguments);
         QCOMPARE(run.status, 0);
         match_lines(run.out, lines);

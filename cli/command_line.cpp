@@ -158,8 +158,9 @@ const std::vector<OptionSpec> &option_table()
          "",
          searching,
          "exit status 3 when the answer is not accepted\n"
-         "(a verdict other than exact or found; multi: of any pattern;\n"
-         "monster: of any pattern at every radius)"},
+         "(a verdict other than exact or found; multi: of any pattern, or\n"
+         "a wrong image; monster: unless at some radius every pattern is\n"
+         "accepted)"},
         {{"q", "quiet"},
          "",
          {},

@@ -462,15 +462,15 @@ private slots:
     {
         QTest::addColumn<QStringList>("arguments");
         QTest::addColumn<QString>("warning"); // empty: none
+        const QString two =
+            "the base names of 2 of the 3 patterns are not names in the database (cat_crop, "
+            "dog_crop)";
         QTest::newRow("every pattern named after its image") << QStringList{"multi", "three"} << "";
         QTest::newRow("multi, crops named with underscores")
             << QStringList{"-C", "underscores", "multi", "../precomputed_databases/three.ft1"}
-            << "the base names of 2 of the 3 patterns are not names in the database (cat_crop, "
-               "dog_crop)";
+            << two;
         QTest::newRow("monster, crops named with underscores")
-            << QStringList{"-C", "underscores", "monster"}
-            << "the base names of 2 of the 3 patterns are not names in the database (cat_crop, "
-               "dog_crop)";
+            << QStringList{"-C", "underscores", "monster"} << two;
     }
     void patterns_named_after_no_image()
     {

@@ -2,12 +2,15 @@
 
 #include "cli/outputs.h"
 #include "cli/progress.h"
+#include "cli/terminal.h"
 #include "commands/commands.h"
 #include "commands/settings_verdict.h"
 #include "demo/synthetic_images.h"
+#include "ft1/database_builder.h"
 #include "ft1/database_file.h"
 #include "ft1/database_stats.h"
 #include "ft1/ft1_index.h"
+#include "maps/image_file.h"
 #include "report/html_report.h"
 #include "report/sweep_plot.h"
 #include "report/sweep_report.h"
@@ -19,6 +22,7 @@
 #include <QImageReader>
 #include <QJsonArray>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -53,8 +57,83 @@ QString system_error(int number)
 void show_result(const std::optional<QString> &text)
 {
     if (text) {
-        console::write(*text + "\n");
+        show(*text + "\n");
     }
+}
+
+// An error the system writes among its informational lines, kept when they are left out.
+void keep_when_quiet(const QString &text)
+{
+    if (quiet()) {
+        show(text);
+    }
+}
+
+bool settings_refused(const WindowSettings &settings)
+{
+    if (refuse_invalid(settings)) {
+        keep_when_quiet(QString::fromStdString(settings.refusal()));
+        return true;
+    }
+    return false;
+}
+
+// A database named as build names it, "holiday" for precomputed_databases/holiday.ft1, when no
+// file of that name is here.
+QString database_path(const QString &name)
+{
+    // A folder of the name is likely the images the database was built from.
+    if (QFileInfo(name).isFile() || name.contains('/')) {
+        return name;
+    }
+    const QString built = database_directory() + (name.endsWith(".ft1") ? name : name + ".ft1");
+    return QFileInfo(built).isFile() ? built : name;
+}
+
+QStringList database_paths(const QStringList &names)
+{
+    QStringList paths;
+    for (const QString &name : names) {
+        paths << database_path(name);
+    }
+    return paths;
+}
+
+// The patterns whose base names are no database name: they cannot be found, which a success
+// rate alone does not tell.
+void warn_of_unknown_names(const QStringList &unknown, const QList<Answer> &answers)
+{
+    if (unknown.isEmpty()) {
+        return;
+    }
+    const int patterns =
+        static_cast<int>(std::count_if(answers.begin(), answers.end(), [&](const Answer &answer) {
+            return unknown.contains(answer.base_name);
+        }));
+    const int shown = 3;
+    QString names = QStringList(unknown.mid(0, shown)).join(", ");
+    if (unknown.size() > shown) {
+        names += ", ...";
+    }
+    print_failure(QString("warning: the base names of %1 of the %2 patterns are not names in the "
+                          "database (%3); they cannot count as found: a pattern's base name, its "
+                          "file name up to the first dot, must be the name of the database image "
+                          "it was cut from (cat.crop.png from cat.png)")
+                      .arg(patterns)
+                      .arg(answers.size())
+                      .arg(names));
+}
+
+int checked(const CliOptions &options, bool all_accepted, int status)
+{
+    return options.check && status == exit_ran && !all_accepted ? exit_not_accepted : status;
+}
+
+bool all_accepted(const QList<Answer> &answers)
+{
+    return std::all_of(answers.begin(), answers.end(), [](const Answer &answer) {
+        return answer.found && commands::accepted(answer);
+    });
 }
 
 bool folder_exists(const QString &directory)
@@ -200,11 +279,12 @@ struct PreparedSearch {
 // database, or no record fits the settings given.
 std::optional<PreparedSearch> prepare_search(const CliOptions &options, const QStringList &files)
 {
-    if (refuse_invalid(options.settings)) {
+    if (settings_refused(options.settings)) {
         return std::nullopt;
     }
     PreparedSearch prepared;
-    std::optional<commands::Database> database = open_databases(files, prepared.databases);
+    std::optional<commands::Database> database =
+        open_databases(database_paths(files), prepared.databases);
     if (!database) {
         return std::nullopt;
     }
@@ -312,12 +392,18 @@ QString info_text(const QString &path, const Ft1Contents &contents)
 
 int run_build(const CliOptions &options, const QStringList &args)
 {
-    if (refuse_invalid(options.settings) || !folder_exists(args[0])) {
+    if (settings_refused(options.settings) || !folder_exists(args[0])) {
         return exit_unusable_input;
     }
-    const std::optional<QString> file_name = commands::database_file_name(args[1], true);
+    // The suffix is added to the name: one typed with it is not given another.
+    QString name = args[1];
+    if (name.endsWith(".ft1")) {
+        name.chop(4);
+    }
+    const std::optional<QString> file_name = commands::database_file_name(name, true);
     if (!file_name) {
         console::write("\n");
+        keep_when_quiet("name is not valid\n");
         return exit_unusable_input;
     }
     Progress progress("images");
@@ -338,6 +424,12 @@ int run_build_sweep(const CliOptions &options, const QStringList &args)
 
 int run_search(const CliOptions &options, const QStringList &args)
 {
+    // A pattern that cannot be read is told before the databases are loaded.
+    const ImageRead pattern = read_image_file(args[0]);
+    if (pattern.image.isNull()) {
+        print_failure(QString("%1: %2").arg(args[0], pattern.problem));
+        return exit_unusable_input;
+    }
     const std::optional<PreparedSearch> prepared = prepare_search(options, args.mid(1));
     if (!prepared) {
         return exit_unusable_input;
@@ -359,7 +451,7 @@ int run_search(const CliOptions &options, const QStringList &args)
         print_failure("the databases hold no map to search in");
         return exit_unusable_input;
     }
-    console::write(answer_block(result.answer));
+    show(answer_block(result.answer));
     if (!options.html.isEmpty()) {
         HtmlReport page;
         page.title = "Search: " + QFileInfo(args[0]).fileName();
@@ -377,11 +469,16 @@ int run_search(const CliOptions &options, const QStringList &args)
                       {"databases", prepared->databases},
                       {"timing", QJsonObject{{"search_ms", result.elapsed_ms}}},
                       {"results", QJsonArray{answer_json(result.answer)}}};
-    return outputs.write() ? exit_ran : exit_unusable_input;
+    return checked(options, commands::accepted(result.answer),
+                   outputs.write() ? exit_ran : exit_unusable_input);
 }
 
 int run_multi(const CliOptions &options, const QStringList &args)
 {
+    if (!QFileInfo(patterns_directory()).isDir()) {
+        print_failure(pattern_problem(patterns_directory()));
+        return exit_unusable_input;
+    }
     const std::optional<PreparedSearch> prepared = prepare_search(options, args);
     if (!prepared) {
         return exit_unusable_input;
@@ -402,6 +499,8 @@ int run_multi(const CliOptions &options, const QStringList &args)
         print_failure(pattern_problem(patterns_directory()));
         return exit_unusable_input;
     }
+    warn_of_unknown_names(commands::unknown_base_names(result.answers, prepared->database.records),
+                          result.answers);
     outputs.add_report(report_rows(settings.radius, result.answers));
     if (!options.html.isEmpty()) {
         HtmlReport page;
@@ -422,7 +521,8 @@ int run_multi(const CliOptions &options, const QStringList &args)
     json["settings"] = settings_json(settings, prepared->source, options);
     json["databases"] = prepared->databases;
     outputs.json() = json;
-    return outputs.write() ? exit_ran : exit_unusable_input;
+    return checked(options, all_accepted(result.answers),
+                   outputs.write() ? exit_ran : exit_unusable_input);
 }
 
 int run_monster(const CliOptions &options, const QStringList &)
@@ -444,6 +544,18 @@ int run_monster(const CliOptions &options, const QStringList &)
         print_failure(problem);
         return exit_unusable_input;
     }
+    // Of the last pass that searched: each pass reads its own database.
+    bool any_pass_accepted = false;
+    const commands::SweepPassResult *last = nullptr;
+    for (const NamedSweep &sweep : sweeps) {
+        for (const commands::SweepPassResult &pass : sweep.result.passes) {
+            if (pass.opened && !pass.search.answers.isEmpty()) {
+                any_pass_accepted |= all_accepted(pass.search.answers);
+                last = &pass;
+            }
+        }
+    }
+    warn_of_unknown_names(last->unknown_names, last->search.answers);
     const QString workspace = QDir::current().dirName();
     QByteArray plot;
     if (!options.plot.isEmpty() || !options.html.isEmpty()) {
@@ -459,7 +571,7 @@ int run_monster(const CliOptions &options, const QStringList &)
                       {"version", QCoreApplication::applicationVersion()},
                       {"settings", QJsonObject{{"step_divisor", 1}, {"mode", mode_name(options)}}},
                       {"passes", passes}};
-    return outputs.write() ? exit_ran : exit_unusable_input;
+    return checked(options, any_pass_accepted, outputs.write() ? exit_ran : exit_unusable_input);
 }
 
 int run_info(const CliOptions &, const QStringList &args)
@@ -474,7 +586,7 @@ int run_info(const CliOptions &, const QStringList &args)
             status = exit_unusable_input;
             continue;
         }
-        console::write(info_text(path, contents));
+        show(info_text(path, contents));
         if (contents.not_a_database()) {
             print_failure(QString("%1: not a .ft1 database (no complete record)").arg(path));
             status = exit_unusable_input;
@@ -493,7 +605,7 @@ int run_index(const CliOptions &, const QStringList &args)
             status = exit_unusable_input;
             continue;
         }
-        console::write(QString("%1: written\n").arg(ft1_index_path(path)));
+        show(QString("%1: written\n").arg(ft1_index_path(path)));
     }
     return status;
 }

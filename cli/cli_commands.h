@@ -12,7 +12,12 @@
 
 #include <stdexcept>
 
-enum ExitStatus { exit_ran = 0, exit_unusable_input = 1, exit_usage_error = 2 };
+enum ExitStatus {
+    exit_ran = 0,
+    exit_unusable_input = 1,
+    exit_usage_error = 2,
+    exit_not_accepted = 3 // with --check: the command ran, its answer is not to be taken
+};
 
 struct CliOptions {
     WindowSettings settings;
@@ -26,6 +31,7 @@ struct CliOptions {
     QString html;       // the page for people, or empty
     bool both = false;  // monster: the literal and the aligned sweep
     ScaleRange scales;  // the indexed search's scales of crops
+    bool check = false; // exit_not_accepted when an answer is not accepted
 };
 
 // A usage problem found while a command reads its arguments.

@@ -1,6 +1,7 @@
 #include "cli/command_line.h"
 
 #include "cli/cli_commands.h"
+#include "cli/terminal.h"
 #include "evaluation/answer.h"
 #include "maps/image_file.h"
 #include "maps/window_settings.h"
@@ -13,6 +14,7 @@
 #include <QFileInfo>
 #include <QGuiApplication>
 
+#include <algorithm>
 #include <cstdio>
 #include <iostream>
 #include <vector>
@@ -27,38 +29,50 @@ struct CommandSpec {
     const char *help;
     int (*run)(const CliOptions &, const QStringList &);
     // The command it ends by running, whose options it takes too.
-    const char *runs = "";
+    const char *runs;
+    const char *example; // its arguments and options, after the program's name
 };
 
 const std::vector<CommandSpec> &command_table()
 {
     static const std::vector<CommandSpec> table = {
         {"build", "IMAGE_DIR NAME", 2, 2,
-         "as Pre-process database with the name NAME typed: writes\n"
-         "precomputed_databases/NAME.ft1",
-         run_build},
+         "turns the images of IMAGE_DIR into a database the searches read,\n"
+         "precomputed_databases/NAME.ft1 (the window's Pre-process database)",
+         run_build, "", "build -r 50 database holiday"},
         {"build-sweep", "IMAGE_DIR", 1, 1,
          "builds precomputed_databases/db3_ft1_N.ft1 for N = 20, 30 ... 150,\n"
          "each with radius N and step divisor 1, as Monster compare reads them",
-         run_build_sweep},
+         run_build_sweep, "", "build-sweep database"},
         {"search", "PATTERN DB.ft1...", 2, -1,
-         "as Open database for each file in order, then Search in DB", run_search},
+         "finds the image of the databases PATTERN was cut from, and where;\n"
+         "a database is a file, or a NAME build wrote (the window's Open\n"
+         "database for each in order, then Search in DB)",
+         run_search, "", "search patterns/cat.crop.png holiday"},
         {"multi", "DB.ft1...", 1, -1,
-         "as Open database for each file in order, then Multi search in DB", run_multi},
-        {"monster", "", 0, 0, "as Monster compare", run_monster},
+         "searches every image of patterns/ and tells how many were found:\n"
+         "a pattern counts as found when its file name up to the first dot\n"
+         "names the image it was cut from (the window's Open database for\n"
+         "each in order, then Multi search in DB)",
+         run_multi, "", "multi --report results.tsv holiday"},
+        {"monster", "", 0, 0,
+         "multi at each radius of build-sweep's databases: one line per radius\n"
+         "with the ms per pattern and the success rate (the window's Monster\n"
+         "compare)",
+         run_monster, "", "monster --html sweep.html"},
         {"info", "DB.ft1...", 1, -1,
          "what a database holds: records, image and map sizes, the settings\n"
          "it was built with, duplicate base names, malformed lines",
-         run_info},
+         run_info, "", "info precomputed_databases/holiday.ft1"},
         {"index", "DB.ft1...", 1, -1,
          "writes DB.ft1.idx beside each database: its maps laid out to be\n"
          "memory-mapped, read instead of the text while the .ft1 is unchanged",
-         run_index},
+         run_index, "", "index precomputed_databases/holiday.ft1"},
         {"make-demo", "DIR [IMAGES]", 1, 2,
          "makes a demo workspace in DIR: database/ with IMAGES synthetic\n"
          "images (36 by default), patterns/ with one crop of each, and\n"
          "precomputed_databases/ as build-sweep makes it",
-         run_make_demo, "build-sweep"},
+         run_make_demo, "build-sweep", "make-demo demo 12"},
     };
     return table;
 }
@@ -69,17 +83,28 @@ struct OptionSpec {
     // The commands it applies to, empty for all: the others refuse it rather than ignore it.
     QStringList commands;
     const char *help; // after the commands it applies to
+    // An option of all commands that only these use: their help alone lists it.
+    QStringList used_by = {};
 };
 
 const std::vector<OptionSpec> &option_table()
 {
+    static const QStringList searching = {"search", "multi", "monster"};
     static const std::vector<OptionSpec> table = {
         {{"C", "workdir"},
          "DIR",
          {},
          "work as if started in DIR (precomputed_databases/, database/,\npatterns)"},
-        {{"r", "radius"}, "N", {}, "matcher radius, default 50 (the window's h' at start)"},
-        {{"c", "step-divisor"}, "N", {}, "matcher step divisor, default 1"},
+        {{"r", "radius"},
+         "N",
+         {},
+         "matcher radius, default 50 (the window's h' at start)",
+         {"build", "search", "multi"}},
+        {{"c", "step-divisor"},
+         "N",
+         {},
+         "matcher step divisor, default 1",
+         {"build", "search", "multi"}},
         {{"report"},
          "FILE",
          {"multi", "monster"},
@@ -88,7 +113,7 @@ const std::vector<OptionSpec> &option_table()
          "output"},
         {{"json"},
          "FILE",
-         {"search", "multi", "monster"},
+         searching,
          "the results as one JSON document;\n"
          "- for standard output, which then holds the document alone"},
         {{"j", "threads"},
@@ -98,7 +123,7 @@ const std::vector<OptionSpec> &option_table()
          "(default: all)"},
         {{"html"},
          "FILE",
-         {"search", "multi", "monster"},
+         searching,
          "one page with the pattern and found\n"
          "images, the located crops, verdicts, and for monster the plot"},
         {{"plot"},
@@ -115,17 +140,18 @@ const std::vector<OptionSpec> &option_table()
          "N",
          {},
          "refuse images of more than N megapixels (default 128), read from\n"
-         "their headers before decoding; also what all threads decode at once"},
+         "their headers before decoding; also what all threads decode at once",
+         {"build", "build-sweep", "search", "multi", "monster", "make-demo"}},
         {{"search"},
          "MODE",
-         {"search", "multi", "monster"},
+         searching,
          "literal (the default: the window's search),\n"
          "aligned (every offset of a crop, exact and exhaustive) or indexed\n"
          "(recompressed crops, fast in any collection: the binary index)"},
-        {{"aligned"}, "", {"search", "multi", "monster"}, "the same as --search aligned"},
+        {{"aligned"}, "", searching, "the same as --search aligned"},
         {{"scales"},
          "MIN:MAX",
-         {"search", "multi", "monster"},
+         searching,
          "--search indexed: the scales of crops looked for when a pattern is\n"
          "not found at its own (its size over that of what it shows; default\n"
          "0.5:2); one number for that scale alone, 1 for none"},
@@ -134,6 +160,18 @@ const std::vector<OptionSpec> &option_table()
          {"build", "build-sweep"},
          "also write the binary index beside the database\n"
          "(see the index command); an index already there is always remade"},
+        {{"check"},
+         "",
+         searching,
+         "exit status 3 when the answer is not accepted\n"
+         "(a verdict other than exact or found; multi: of any pattern, or\n"
+         "a wrong image; monster: unless at some radius every pattern is\n"
+         "accepted)"},
+        {{"q", "quiet"},
+         "",
+         {},
+         "leave out the informational lines (loading, timings, progress):\n"
+         "the answer, the results and the errors stay"},
         {{"h", "help"}, "", {}, "this help; after a command, the command's help"},
         {{"v", "version"}, "", {}, "the version"},
     };
@@ -200,6 +238,42 @@ QString options_help()
     return text;
 }
 
+// The help's lines broken again to fill the width, without the room the commands took.
+QString rewrapped(const QString &help)
+{
+    constexpr int width = 100 - help_column;
+    QString text;
+    int line = 0;
+    for (const QString &word : help.simplified().split(' ')) {
+        if (line > 0 && line + 1 + word.size() > width) {
+            text += "\n";
+            line = 0;
+        } else if (line > 0) {
+            text += " ";
+            ++line;
+        }
+        text += word;
+        line += word.size();
+    }
+    return text;
+}
+
+// The options `command` takes and uses, without the commands they apply to.
+QString own_options_help(const QString &command)
+{
+    QString text = "options (before or after " + command + "):\n";
+    for (const OptionSpec &option : option_table()) {
+        const QStringList reach = option_reach(option);
+        const bool own = reach.isEmpty()
+                             ? option.used_by.isEmpty() || option.used_by.contains(command)
+                             : reach.contains(command);
+        if (own) {
+            text += help_entry(option_names(option), rewrapped(option.help));
+        }
+    }
+    return text;
+}
+
 QString usage_of(const CommandSpec &command)
 {
     return QString("%1 %2").arg(command.name, command.arguments).trimmed();
@@ -222,14 +296,52 @@ QString full_help(bool shares_work)
         text += help_entry(usage_of(command), command.help);
     }
     text += "\nexit status: 0 when the command ran, 1 when an input could not be used, 2 for a "
-            "usage error\n";
+            "usage error,\n3 with --check when the answer is not accepted\n";
     return text;
 }
 
 QString command_help(const CommandSpec &command)
 {
-    return "usage: " + QCoreApplication::applicationName() + " [options] " + usage_of(command) +
-           "\n\n" + command.help + "\n\n" + options_help();
+    const QString program = QCoreApplication::applicationName();
+    return "usage: " + program + " [options] " + usage_of(command) + "\n\n" + command.help +
+           "\n\n" + own_options_help(command.name) + "\nexample:\n  " + program + " " +
+           command.example + "\n";
+}
+
+// The number of single-letter edits between two words.
+int edit_distance(const QString &a, const QString &b)
+{
+    std::vector<int> row(static_cast<std::size_t>(b.size()) + 1);
+    for (std::size_t j = 0; j < row.size(); ++j) {
+        row[j] = static_cast<int>(j);
+    }
+    for (int i = 1; i <= a.size(); ++i) {
+        int diagonal = row[0];
+        row[0] = i;
+        for (int j = 1; j <= b.size(); ++j) {
+            const auto k = static_cast<std::size_t>(j);
+            const int above = row[k];
+            row[k] =
+                std::min({above + 1, row[k - 1] + 1, diagonal + (a[i - 1] == b[j - 1] ? 0 : 1)});
+            diagonal = above;
+        }
+    }
+    return row.back();
+}
+
+// " (did you mean build?)" for a name a slip or two away from a command's, else nothing.
+QString suggestion_for(const QString &name)
+{
+    const CommandSpec *closest = nullptr;
+    int distance = 3;
+    for (const CommandSpec &command : command_table()) {
+        const int d = edit_distance(name.toLower(), command.name);
+        if (d < distance && d < name.size()) {
+            closest = &command;
+            distance = d;
+        }
+    }
+    return closest ? QString(" (did you mean %1?)").arg(closest->name) : QString();
 }
 
 const CommandSpec *find_command(const QString &name)
@@ -271,7 +383,8 @@ const CommandSpec &command_to_run(const CommandSpec *command, QStringList &posit
         throw UsageError("no command given");
     }
     if (!command) {
-        throw UsageError(QString("unknown command %1").arg(positional.first()));
+        throw UsageError(QString("unknown command %1%2")
+                             .arg(positional.first(), suggestion_for(positional.first())));
     }
     positional.removeFirst();
     if (sharded() && (command->name == QString("index") || command->name == QString("make-demo"))) {
@@ -343,6 +456,7 @@ CliOptions read_options(const QCommandLineParser &parser, const CommandSpec &com
     if (parser.isSet("max-megapixels")) {
         set_pixel_limit(qint64(whole_number(parser, "max-megapixels", 1, 100000)) * 1000000);
     }
+    set_pixel_limit_advice("--max-megapixels N raises it");
     refuse_misapplied(parser, command);
     if (parser.isSet("search")) {
         const std::optional<SearchMode> mode = mode_named(parser.value("search"));
@@ -366,6 +480,7 @@ CliOptions read_options(const QCommandLineParser &parser, const CommandSpec &com
         options.scales = scale_range(parser.value("scales"));
     }
     options.index = parser.isSet("index");
+    options.check = parser.isSet("check");
     options.both = parser.isSet("both");
     if (options.both && options.mode != SearchMode::literal) {
         throw UsageError("--both runs the literal and then the aligned sweep: use it without "
@@ -395,6 +510,9 @@ std::unique_ptr<QCoreApplication> make_application(int &argc, char **argv)
     for (int k = 1; k < argc; ++k) {
         const QByteArray argument(argv[k]);
         drawing |= argument.startsWith("--html") || argument.startsWith("--plot");
+    }
+    if (drawing) {
+        keep_platform_noise_off();
     }
     if (drawing && qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) {
         qputenv("QT_QPA_PLATFORM", "offscreen");
@@ -430,6 +548,9 @@ int run_command_line(const QStringList &arguments, bool shares_work)
     // Standard output then holds the document alone; the console lines go to standard error.
     if (options.report == "-" || options.json == "-") {
         console::set_sink(&std::cerr);
+    }
+    if (parser.isSet("quiet")) {
+        set_quiet();
     }
     const QString workdir = parser.value("workdir");
     if (!workdir.isEmpty() && !QDir::setCurrent(workdir)) {

@@ -1,11 +1,12 @@
 #include "cli/progress.h"
 
+#include "cli/terminal.h"
+
 #include <cstdio>
-#include <unistd.h>
 
 Progress::Progress(const QString &what)
     : m_what(what)
-    , m_enabled(isatty(STDERR_FILENO) != 0)
+    , m_enabled(progress_drawable())
 {
     m_clock.start();
 }

@@ -1,7 +1,7 @@
 #pragma once
-// Progress of a long command on standard error, when standard error is a terminal: "what:
-// done/total, N s left" drawn at the cursor and taken back, so that the console lines on
-// standard output continue where they stand; cleared when the work is done.
+// Progress of a long command on standard error, where a terminal can draw it
+// (progress_drawable): "what: done/total, N s left" drawn at the cursor and taken back, so that
+// the console lines on standard output continue where they stand; cleared when the work is done.
 
 #include <QElapsedTimer>
 #include <QString>

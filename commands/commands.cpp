@@ -13,6 +13,7 @@
 #include "support/console.h"
 
 #include <QFileInfo>
+#include <QSet>
 
 namespace commands {
 
@@ -256,6 +257,26 @@ MultiResult multi_search(const WindowSettings &settings, const Database &databas
     return multi_result(search, settings, options.mode);
 }
 
+QStringList unknown_base_names(const QList<Answer> &answers, const QList<Ft1Record> &records)
+{
+    QSet<QString> names;
+    for (const Ft1Record &record : records) {
+        names.insert(record.name);
+    }
+    QStringList unknown;
+    for (const Answer &answer : answers) {
+        if (!names.contains(answer.base_name) && !unknown.contains(answer.base_name)) {
+            unknown << answer.base_name;
+        }
+    }
+    return unknown;
+}
+
+bool accepted(const Answer &answer)
+{
+    return answer.verdict == Verdict::exact || answer.verdict == Verdict::found;
+}
+
 SweepResult radius_sweep(const QString &directory, const SearchOptions &options, const Warn &warn)
 {
     SweepResult result;
@@ -268,6 +289,7 @@ SweepResult radius_sweep(const QString &directory, const SearchOptions &options,
         done.opened = !pass.load_message.isEmpty();
         const WindowSettings settings{pass.radius, 1};
         done.search = multi_result(pass.search, settings, options.mode);
+        done.unknown_names = unknown_base_names(done.search.answers, pass.records);
         const std::optional<QString> warning = settings_warning(pass.records, settings);
         if (warning && warn) {
             warn(done.database_path + ": " + *warning);

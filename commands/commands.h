@@ -135,11 +135,20 @@ MultiResult multi_search(const WindowSettings &settings, const Database &databas
                          const QString &directory = patterns_directory(),
                          const SearchOptions &options = SearchOptions());
 
+// The base names of the patterns that no record bears, each once, in the answers' order:
+// those patterns cannot count as found, whatever the search picks.
+QStringList unknown_base_names(const QList<Answer> &answers, const QList<Ft1Record> &records);
+
+// The answer's verdict can be taken as it stands (exact or found). A search does not know
+// whether the image it picked is the pattern's own; a multi search does (Answer::found).
+bool accepted(const Answer &answer);
+
 struct SweepPassResult {
     int radius = 0;
     QString database_path;
     bool opened = false;
     MultiResult search;
+    QStringList unknown_names; // unknown_base_names of the pass's database
 };
 
 struct SweepResult {

@@ -18,6 +18,19 @@ namespace {
 
 std::atomic<qint64> limit{default_pixel_limit};
 
+// Set once, before any image is read.
+QString &limit_advice()
+{
+    static QString advice;
+    return advice;
+}
+
+// A refusal for the limit, and how to change it where the front end has a way.
+QString with_advice(const QString &refusal)
+{
+    return limit_advice().isEmpty() ? refusal : refusal + " (" + limit_advice() + ")";
+}
+
 QString megapixels(qint64 pixels)
 {
     return QString::number(double(pixels) / 1e6, 'g', 4);
@@ -89,6 +102,11 @@ void set_pixel_limit(qint64 pixels)
 {
     limit.store(pixels);
     decode_budget().set_total(pixels);
+}
+
+void set_pixel_limit_advice(const QString &advice)
+{
+    limit_advice() = advice;
 }
 
 PixelBudget &decode_budget()
@@ -192,11 +210,11 @@ ImageRead read_image_file(const QString &path)
     }
     const qint64 pixels = qint64(size.width()) * size.height();
     if (pixels > pixel_limit()) {
-        return refuse(QString("%1 x %2 pixels (%3 megapixels), more than the limit of %4 "
-                              "megapixels")
-                          .arg(size.width())
-                          .arg(size.height())
-                          .arg(megapixels(pixels), megapixels(pixel_limit())));
+        return refuse(with_advice(QString("%1 x %2 pixels (%3 megapixels), more than the limit "
+                                          "of %4 megapixels")
+                                      .arg(size.width())
+                                      .arg(size.height())
+                                      .arg(megapixels(pixels), megapixels(pixel_limit()))));
     }
     result.lease = decode_budget().take(pixels);
     try {
@@ -216,9 +234,9 @@ ImageRead read_image_file(const QString &path)
     const QSize decoded = result.image.size();
     if (qint64(decoded.width()) * decoded.height() > pixel_limit()) {
         result.image = QImage();
-        return refuse(QString("decodes to %1 x %2 pixels, more than the limit")
-                          .arg(decoded.width())
-                          .arg(decoded.height()));
+        return refuse(with_advice(QString("decodes to %1 x %2 pixels, more than the limit")
+                                      .arg(decoded.width())
+                                      .arg(decoded.height())));
     }
     return result;
 }

@@ -19,6 +19,9 @@ qint64 pixel_limit();
 // Also the size of the decode budget.
 void set_pixel_limit(qint64 pixels);
 PixelBudget &decode_budget();
+// Appended to a refusal for the limit: how the front end changes it ("--max-megapixels N").
+// Set before images are read.
+void set_pixel_limit_advice(const QString &advice);
 
 struct ImageRead {
     QImage image;             // null when the file gave no image

@@ -6,7 +6,8 @@ _pictrace_cli()
 
     local commands="build build-sweep search multi monster info index make-demo"
     local options="-C --workdir -r --radius -c --step-divisor --report --json -j --threads
-        --html --plot --both --max-megapixels --search --aligned --scales --index -h --help -v --version"
+        --html --plot --both --max-megapixels --search --aligned --scales --index --check -q
+        --quiet -h --help -v --version"
 
     case $prev in
         -C | --workdir)
@@ -62,7 +63,14 @@ _pictrace_cli()
         build | build-sweep | make-demo)
             _filedir -d
             ;;
-        search | multi | info | index)
+        search | multi)
+            _filedir '@(ft1|png|jpg|jpeg|bmp|gif|pgm|ppm|pbm|xpm|svg|ico)'
+            # The names build gave, which stand for precomputed_databases/NAME.ft1.
+            local built
+            built=$(compgen -G 'precomputed_databases/*.ft1' | sed 's|.*/||; s|\.ft1$||')
+            COMPREPLY+=($(compgen -W "$built" -- "$cur"))
+            ;;
+        info | index)
             _filedir '@(ft1|png|jpg|jpeg|bmp|gif|pgm|ppm|pbm|xpm|svg|ico)'
             ;;
     esac

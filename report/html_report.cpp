@@ -3,6 +3,8 @@
 #include "maps/image_file.h"
 
 #include <QBuffer>
+#include <QFileInfo>
+#include <QHash>
 #include <QImage>
 #include <QPainter>
 
@@ -29,20 +31,80 @@ QString jpeg_uri(const QImage &image)
     return "data:image/jpeg;base64," + QString::fromLatin1(bytes.toBase64());
 }
 
-QImage thumbnail(const QString &path, int side, double *scale)
+struct Thumbnail {
+    QImage image; // null when the file gives no image
+    double scale = 1;
+};
+
+Thumbnail thumbnail(const QString &path, int side)
 {
     const ImageRead read = read_image_file(path);
     if (read.image.isNull()) {
-        return QImage();
+        return {};
     }
     const QImage image = read.image.convertToFormat(QImage::Format_RGB32);
     QImage small = image.width() > side || image.height() > side
                        ? image.scaled(side, side, Qt::KeepAspectRatio, Qt::SmoothTransformation)
                        : image;
-    if (scale) {
-        *scale = double(small.width()) / image.width();
+    return {small, double(small.width()) / image.width()};
+}
+
+// The thumbnails of a page, each file read once however many rows show it (a sweep's page
+// shows every pattern at every radius).
+class Thumbnails
+{
+public:
+    // The image's data URI, or an empty text.
+    QString plain(const QString &path, int side)
+    {
+        const QString key = QString::number(side) + ":" + path;
+        if (!m_uris.contains(key)) {
+            const Thumbnail &small = scaled(path, side);
+            m_uris.insert(key, small.image.isNull() ? QString() : jpeg_uri(small.image));
+        }
+        return m_uris.value(key);
     }
-    return small;
+
+    // With the answer's crop drawn on it.
+    QString with_crop(const QString &path, int side, const Answer &answer)
+    {
+        const Thumbnail &small = scaled(path, side);
+        if (small.image.isNull() || !answer.best) {
+            return plain(path, side);
+        }
+        QImage image = small.image;
+        QPainter painter(&image);
+        // Wide enough to stay red through the JPEG's halved colour resolution on any background.
+        painter.setPen(QPen(QColor("#e0162b"), 4));
+        const double scale = small.scale;
+        const QRectF crop(answer.crop.x() * scale, answer.crop.y() * scale,
+                          answer.crop.width() * scale, answer.crop.height() * scale);
+        painter.drawRect(crop.adjusted(2, 2, -2, -2));
+        painter.end();
+        return jpeg_uri(image);
+    }
+
+private:
+    const Thumbnail &scaled(const QString &path, int side)
+    {
+        const QString key = QString::number(side) + ":" + path;
+        if (!m_scaled.contains(key)) {
+            m_scaled.insert(key, thumbnail(path, side));
+        }
+        return m_scaled[key];
+    }
+
+    QHash<QString, Thumbnail> m_scaled;
+    QHash<QString, QString> m_uris;
+};
+
+// Where the image a pattern was cut from is, when the pattern's name says it: as the found
+// image is looked for, under the pattern's base name.
+QString true_image_path(const Answer &answer)
+{
+    const QString folder =
+        answer.found_image.isEmpty() ? QString("database") : QFileInfo(answer.found_image).path();
+    return folder + "/" + answer.base_name + "." + QFileInfo(answer.file).suffix();
 }
 
 int verdict_rank(Verdict verdict)
@@ -74,42 +136,42 @@ QString verdict_class(const Answer &answer)
     return answer.verdict == Verdict::found || answer.verdict == Verdict::exact ? "good" : "warn";
 }
 
-QString image_cell(const QString &uri, const QString &missing)
+// `kind`: "pattern", "found" or "true" (the image the pattern was cut from).
+QString image_cell(const QString &kind, const QString &uri, const QString &missing)
 {
     return uri.isEmpty() ? "<div class=\"missing\">" + escaped(missing) + "</div>"
-                         : "<img src=\"" + uri + "\" alt=\"\"/>";
+                         : "<img class=\"" + kind + "\" src=\"" + uri + "\" alt=\"\"/>";
 }
 
-QString row_html(const ReportRow &row)
+QString row_html(const ReportRow &row, Thumbnails &thumbnails)
 {
     const Answer &a = row.answer;
-    QString pattern_uri;
-    const QImage pattern = thumbnail(row.pattern_path, pattern_thumbnail, nullptr);
-    if (!pattern.isNull()) {
-        pattern_uri = jpeg_uri(pattern);
-    }
-    QString found_uri;
-    if (!a.found_image.isEmpty()) {
-        double scale = 1;
-        QImage found = thumbnail(a.found_image, found_thumbnail, &scale);
-        if (!found.isNull()) {
-            if (a.best) {
-                QPainter painter(&found);
-                painter.setPen(QPen(QColor("#e0162b"), 2));
-                const QRectF crop(a.crop.x() * scale, a.crop.y() * scale, a.crop.width() * scale,
-                                  a.crop.height() * scale);
-                painter.drawRect(crop.adjusted(1, 1, -1, -1));
-            }
-            found_uri = jpeg_uri(found);
+    const QString pattern_uri = thumbnails.plain(row.pattern_path, pattern_thumbnail);
+    const QString found_uri = a.found_image.isEmpty()
+                                  ? QString()
+                                  : thumbnails.with_crop(a.found_image, found_thumbnail, a);
+    // A clear best that is another image is a wrong pick, whatever the search's verdict.
+    const bool wrong_pick = !a.found && !a.picked_name.isEmpty();
+    QString true_image;
+    if (wrong_pick) {
+        const QString uri = thumbnails.plain(true_image_path(a), pattern_thumbnail);
+        if (!uri.isEmpty()) {
+            true_image = "<div class=\"name\">picked: " + escaped(a.picked_name) + "</div>" +
+                         image_cell("true", uri, QString()) +
+                         "<div class=\"name\">true image: " + escaped(a.base_name) + "</div>";
         }
     }
     QString facts;
     auto fact = [&](const QString &label, const QString &value) {
         facts += "<tr><th>" + escaped(label) + "</th><td>" + escaped(value) + "</td></tr>";
     };
+    const QString badge = wrong_pick ? QString("wrong image") : verdict_text(a.verdict);
     fact("picked", a.picked_name.isEmpty() ? QString("nothing") : a.picked_name);
     if (!a.found) {
         fact("true image", a.base_name);
+    }
+    if (wrong_pick) {
+        fact("verdict", verdict_text(a.verdict));
     }
     if (a.best) {
         fact("score",
@@ -141,9 +203,10 @@ QString row_html(const ReportRow &row)
         strip += "</div>";
     }
     return "<tr class=\"" + verdict_class(a) + "\"><td class=\"thumb\">" +
-           image_cell(pattern_uri, "no image") + "<div class=\"name\">" + escaped(a.file) +
-           "</div></td><td class=\"thumb\">" + image_cell(found_uri, "no found image") +
-           "</td><td><div class=\"verdict\">" + escaped(verdict_text(a.verdict)) + "</div>" +
+           image_cell("pattern", pattern_uri, "no image") + "<div class=\"name\">" +
+           escaped(a.file) + "</div></td><td class=\"thumb\">" +
+           image_cell("found", found_uri, "no found image") + true_image +
+           "</td><td><div class=\"verdict\">" + escaped(badge) + "</div>" +
            "<table class=\"facts\">" + facts + "</table>" + strip + "</td></tr>\n";
 }
 
@@ -161,6 +224,10 @@ table.rows { border-collapse: collapse; width: 100%; background: #fff; }
 table.rows > tbody > tr > td { border-top: 1px solid #dde; padding: 8px; vertical-align: top; }
 td.thumb { width: 270px; text-align: center; }
 td.thumb img { border: 1px solid #99a; }
+td.thumb img.true { border: 2px solid #2e7d32; }
+table.figures a, a.back { color: #1f5fa8; }
+a.back { font-size: 12px; font-weight: normal; }
+p.named { background: #fff; margin: 0; padding: 8px; border-top: 1px solid #dde; }
 div.name { font-size: 12px; margin-top: 4px; }
 div.missing { width: 180px; height: 60px; line-height: 60px; color: #889; border: 1px dashed #aab; margin: auto; }
 div.verdict { font-weight: bold; font-size: 16px; padding: 2px 8px; display: inline-block; border-radius: 4px; color: #fff; }
@@ -173,6 +240,19 @@ div.strip span { display: inline-block; font-size: 10px; width: 26px; text-align
 span.hit { background: #2e7d32; }
 span.miss { background: #c62828; }
 )";
+
+// `back`: a link to the table of figures beside the caption.
+QString rows_html(const QString &caption, const QList<ReportRow> &rows, Thumbnails &thumbnails,
+                  bool back = false)
+{
+    QString html = "<h2>" + escaped(caption) +
+                   (back ? " <a class=\"back\" href=\"#figures\">(back to the table)</a>" : "") +
+                   "</h2>\n<table class=\"rows\"><tbody>\n";
+    for (const ReportRow &row : rows) {
+        html += row_html(row, thumbnails);
+    }
+    return html + "</tbody></table>\n";
+}
 
 } // namespace
 
@@ -217,15 +297,20 @@ QByteArray html_report(const HtmlReport &report)
     }
     page += "</table>\n";
     if (!report.table_header.isEmpty()) {
-        page += "<table class=\"figures\"><tr>";
+        page += "<table class=\"figures\" id=\"figures\"><tr>";
         for (const QString &cell : report.table_header) {
             page += "<th>" + escaped(cell) + "</th>";
         }
         page += "</tr>";
-        for (const QStringList &row : report.table_rows) {
+        for (int r = 0; r < report.table_rows.size(); ++r) {
+            const QStringList &row = report.table_rows[r];
+            const QStringList links = report.table_links.value(r);
             page += "<tr>";
-            for (const QString &cell : row) {
-                page += "<td>" + escaped(cell) + "</td>";
+            for (int c = 0; c < row.size(); ++c) {
+                const QString link = links.value(c);
+                page += link.isEmpty()
+                            ? "<td>" + escaped(row[c]) + "</td>"
+                            : "<td><a href=\"#" + link + "\">" + escaped(row[c]) + "</a></td>";
             }
             page += "</tr>";
         }
@@ -236,10 +321,17 @@ QByteArray html_report(const HtmlReport &report)
                 "radius\" src=\"data:image/svg+xml;base64," +
                 QString::fromLatin1(report.plot_svg.toBase64()) + "\"/>\n";
     }
-    page += "<h2>" + escaped(report.rows_caption) + "</h2>\n<table class=\"rows\"><tbody>\n";
-    for (const ReportRow &row : report.rows) {
-        page += row_html(row);
+    Thumbnails thumbnails;
+    page += rows_html(report.rows_caption, report.rows, thumbnails);
+    for (const ReportSection &section : report.sections) {
+        page += "<div class=\"section\" id=\"" + escaped(section.id) + "\">" +
+                rows_html(section.caption, section.rows, thumbnails, true);
+        if (!section.named_only.isEmpty()) {
+            page += "<p class=\"named\">Found as they stand: " +
+                    escaped(section.named_only.join(", ")) + "</p>";
+        }
+        page += "</div>\n";
     }
-    page += "</tbody></table>\n</body>\n</html>\n";
+    page += "</body>\n</html>\n";
     return page.toUtf8();
 }

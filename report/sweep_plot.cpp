@@ -64,16 +64,16 @@ void draw_panel(QPainter &painter, const Panel &panel, const QString &title, con
         painter.drawText(QRectF(left.x() - 58, left.y() - 8, 52, 16),
                          Qt::AlignRight | Qt::AlignVCenter, tick_text(y));
     }
-    // x ticks at the radii.
+    // x ticks at the radii, each labelled; a smaller font where they stand close.
+    painter.setFont(radii.size() <= 8 ? normal : QFont("DejaVu Sans", 7));
     for (int radius : radii) {
         const QPointF bottom = panel.at(radius, 0);
         painter.setPen(Qt::black);
         painter.drawLine(bottom, bottom + QPointF(0, 4));
-        if (radii.size() <= 8 || (radius / 10) % 2 == 0) {
-            painter.drawText(QRectF(bottom.x() - 20, bottom.y() + 6, 40, 16), Qt::AlignCenter,
-                             QString::number(radius));
-        }
+        painter.drawText(QRectF(bottom.x() - 20, bottom.y() + 6, 40, 16), Qt::AlignCenter,
+                         QString::number(radius));
     }
+    painter.setFont(normal);
     painter.setPen(QPen(Qt::black, 1.5));
     painter.drawLine(panel.area.bottomLeft(), panel.area.bottomRight());
     painter.drawLine(panel.area.bottomLeft(), panel.area.topLeft());

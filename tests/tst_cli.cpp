@@ -48,6 +48,14 @@ struct Workspace {
     ScopedWorkdir dir;
 };
 
+// Databases of database/ at radius 10, written as precomputed_databases/NAME.ft1.
+void build_databases(const QStringList &names)
+{
+    for (const QString &name : names) {
+        QCOMPARE(cli({"-r", "10", "build", "database", name}).status, 0);
+    }
+}
+
 void match_lines(const QString &text, const QStringList &patterns)
 {
     const QStringList lines = text.split('\n');
@@ -86,6 +94,13 @@ private slots:
         QTest::newRow("no command") << QStringList{} << "no command given";
         QTest::newRow("unknown command")
             << QStringList{"frobnicate"} << "unknown command frobnicate";
+        QTest::newRow("mistyped command") << QStringList{"serch", "p.png", "d.ft1"}
+                                          << "unknown command serch (did you mean search?)";
+        QTest::newRow("letters swapped in a command")
+            << QStringList{"mutli", "d.ft1"} << "unknown command mutli (did you mean multi?)";
+        QTest::newRow("a check of a build")
+            << QStringList{"--check", "build", "images", "d"}
+            << "--check applies to search, multi, monster, not to build";
         QTest::newRow("missing argument")
             << QStringList{"build", "images"} << "build takes IMAGE_DIR NAME";
         QTest::newRow("too many arguments")
@@ -157,9 +172,9 @@ private slots:
         QTest::newRow("--version")
             << QStringList{"--version"} << "pictrace-cli " PICTRACE_VERSION "\n";
         QTest::newRow("-v") << QStringList{"-v"} << "pictrace-cli " PICTRACE_VERSION "\n";
-        QTest::newRow("help of a command")
-            << QStringList{"build", "--help"}
-            << "usage: pictrace-cli [options] build IMAGE_DIR NAME\n\nas Pre-process database";
+        QTest::newRow("help of a command") << QStringList{"build", "--help"}
+                                           << "usage: pictrace-cli [options] build IMAGE_DIR "
+                                              "NAME\n\nturns the images of IMAGE_DIR";
         QTest::newRow("help of a command, asked first")
             << QStringList{"-h", "multi"} << "usage: pictrace-cli [options] multi DB.ft1...\n";
         QTest::newRow("help wins over missing arguments")
@@ -182,6 +197,43 @@ private slots:
         }
     }
 
+    // A command's help lists the options it takes and uses, and one example of it.
+    void command_help_lists_its_own_options_data()
+    {
+        QTest::addColumn<QString>("command");
+        QTest::addColumn<QStringList>("listed");
+        QTest::addColumn<QStringList>("left_out");
+        QTest::newRow("build: no search options")
+            << "build" << QStringList{"--radius", "--index", "--threads", "--quiet"}
+            << QStringList{"--report", "--search", "--check", "--html"};
+        QTest::newRow("monster: no radius of its own")
+            << "monster" << QStringList{"--plot", "--both", "--check", "--report"}
+            << QStringList{"--radius", "--step-divisor", "--index"};
+        QTest::newRow("info: the options of every command")
+            << "info" << QStringList{"--workdir", "--quiet"}
+            << QStringList{"--threads", "--radius", "--json", "--max-megapixels"};
+        QTest::newRow("make-demo: build-sweep's options too")
+            << "make-demo" << QStringList{"--index", "--threads"}
+            << QStringList{"--report", "--radius"};
+    }
+    void command_help_lists_its_own_options()
+    {
+        QFETCH(QString, command);
+        QFETCH(QStringList, listed);
+        QFETCH(QStringList, left_out);
+        const Run run = cli({command, "--help"});
+        QCOMPARE(run.status, 0);
+        for (const QString &option : listed) {
+            QVERIFY2(run.out.contains(option + " ") || run.out.contains(option + "\n"),
+                     qPrintable(option));
+        }
+        for (const QString &option : left_out) {
+            QVERIFY2(!run.out.contains(option), qPrintable(option));
+        }
+        QVERIFY2(run.out.contains("\nexample:\n  pictrace-cli " + command + " "),
+                 qPrintable(run.out));
+    }
+
     // Options before or after the command, joined to their values or not, and "--" ending the
     // options, all give the same database.
     void option_spellings_data()
@@ -200,6 +252,8 @@ private slots:
             << QStringList{"build", "--radius=10", "database", "a"} << "a.ft1";
         QTest::newRow("name after --")
             << QStringList{"-r", "10", "build", "--", "database", "-odd"} << "-odd.ft1";
+        QTest::newRow("name typed with its suffix")
+            << QStringList{"-r", "10", "build", "database", "y.ft1"} << "y.ft1";
     }
     void option_spellings()
     {
@@ -262,16 +316,21 @@ private slots:
             << QStringList{"multi", "precomputed_databases"}
             << "file with precomputed db was not opened\nDatabase readed\n\n"
             << "pictrace-cli: precomputed_databases: is a folder\n";
+        // The pattern is read before the databases.
         QTest::newRow("pattern that does not load")
-            << QStringList{"search", "nothing.png", "precomputed_databases/ok.ft1"}
-            << "Database readed\nFrom opened database file restored 1 images\n"
-               "not supported image file\n"
+            << QStringList{"search", "nothing.png", "precomputed_databases/ok.ft1"} << ""
             << "pictrace-cli: nothing.png: No such file or directory\n";
         QTest::newRow("text file as pattern")
-            << QStringList{"search", "notes.png", "precomputed_databases/ok.ft1"}
-            << "Database readed\nFrom opened database file restored 1 images\n"
-               "not supported image file\n"
+            << QStringList{"search", "notes.png", "precomputed_databases/ok.ft1"} << ""
             << "pictrace-cli: notes.png: Unsupported image format\n";
+        QTest::newRow("pattern beyond the limit")
+            << QStringList{"--max-megapixels", "1", "search", "big.png", "missing.ft1"} << ""
+            << "pictrace-cli: big.png: 1100 x 1000 pixels (1.1 megapixels), more than the limit "
+               "of 1 megapixels (--max-megapixels N raises it)\n";
+        QTest::newRow("quiet keeps the settings' refusal")
+            << QStringList{"-q", "-r", "3", "-c", "4", "search", "database/cat.png", "x.ft1"}
+            << "invalid window settings: radius 3, step divisor 4\n"
+            << "";
         QTest::newRow("image as database")
             << QStringList{"multi", "database/cat.png"} << "*"
             << "pictrace-cli: database/cat.png: not a .ft1 database (no complete record)\n";
@@ -284,9 +343,7 @@ private slots:
                "database is empty, exiting...\nSuccess rate: 0 %\n"
             << "pictrace-cli: the databases hold no map to search in\n";
         QTest::newRow("no patterns folder")
-            << QStringList{"-C", "elsewhere", "multi", "../precomputed_databases/ok.ft1"}
-            << "Database readed\nFrom opened database file restored 1 images\n"
-               "no patterns to search\nSuccess rate: 0 %\n"
+            << QStringList{"-C", "elsewhere", "multi", "../precomputed_databases/ok.ft1"} << ""
             << "pictrace-cli: patterns: No such file or directory\n";
         QTest::newRow("no readable pattern")
             << QStringList{"-C", "textual", "multi", "../precomputed_databases/ok.ft1"}
@@ -313,6 +370,7 @@ private slots:
         QVERIFY(write_file("textual/patterns/notes.txt", "not an image"));
         QVERIFY(write_file("notes.png", "not an image"));
         QVERIFY(write_file("old.tsv", "radius\tpattern_file\n20\ta.png\n"));
+        save_grey_image("big.png", 1100, 1000, [](int x, int y) { return (x + y) % 256; });
         // A 101 x 101 image at radius 50 has one cell; one of 50 x 50 has none.
         QVERIFY(write_file("precomputed_databases/ok.ft1", "a;101;101;1;1;\n5;\nEOR\n"));
         QVERIFY(write_file("precomputed_databases/small.ft1", "a;50;50;-1;-1;\nEOR\n"));
@@ -342,6 +400,144 @@ private slots:
                               "pixels: the grid's step\\)",
                               "  score       [0-9.e-]+ over 35 cells \\(7 x 5\\), at cell 4, 3",
                               "  runner-up   none within 2 times the best"});
+    }
+
+    // --check: 3 when an answer is not to be taken as it stands, 0 when it is; multi takes it of
+    // every pattern, monster of every pattern at one radius at least. Without it, 0.
+    void check_exit_status_data()
+    {
+        QTest::addColumn<QStringList>("arguments");
+        QTest::addColumn<int>("status");
+        QTest::newRow("search, found")
+            << QStringList{"--check", "search", "patterns/cat.crop.png", "three"} << 0;
+        QTest::newRow("search, a pattern with no cells")
+            << QStringList{"--check", "search", "tiny.png", "three"} << 3;
+        QTest::newRow("search, no cells, not checked")
+            << QStringList{"search", "tiny.png", "three"} << 0;
+        QTest::newRow("multi, owl taken for dog") << QStringList{"--check", "multi", "three"} << 3;
+        QTest::newRow("multi, not checked") << QStringList{"multi", "three"} << 0;
+        QTest::newRow("multi, an input missing: 1 as without --check")
+            << QStringList{"--check", "multi", "missing"} << 1;
+        QTest::newRow("monster, owl taken for dog at its one radius")
+            << QStringList{"--check", "--aligned", "monster"} << 3;
+        QTest::newRow("monster, every pattern found")
+            << QStringList{"--check", "--aligned", "-C", "named", "monster"} << 0;
+    }
+    void check_exit_status()
+    {
+        QFETCH(QStringList, arguments);
+        QFETCH(int, status);
+        Workspace w;
+        save_grey_image("tiny.png", 12, 12, [](int x, int y) { return texture(0, x, y); });
+        QVERIFY(QDir().mkpath("named/patterns"));
+        QVERIFY(QDir().mkpath("named/precomputed_databases"));
+        QVERIFY(QFile::copy("patterns/cat.crop.png", "named/patterns/cat.crop.png"));
+        build_databases({"three"});
+        QCOMPARE(cli({"-r", "20", "build", "database", "db3_ft1_20"}).status, 0);
+        QVERIFY(QFile::copy("precomputed_databases/db3_ft1_20.ft1",
+                            "named/precomputed_databases/db3_ft1_20.ft1"));
+        const Run run = cli(QStringList{"-r", "10"} + arguments);
+        QVERIFY2(run.status == status, qPrintable(run.out + run.err));
+    }
+
+    // A database given by the name build wrote it under, with or without its suffix; a file of
+    // that name is taken first.
+    void database_by_name_data()
+    {
+        QTest::addColumn<QString>("database");
+        QTest::addColumn<int>("status");
+        QTest::newRow("the name build was given") << "three" << 0;
+        QTest::newRow("the name with its suffix") << "three.ft1" << 0;
+        QTest::newRow("a file of the name here") << "other.ft1" << 1;
+        QTest::newRow("a folder of the name here: the images built") << "database" << 0;
+        QTest::newRow("a name build was not given") << "four" << 1;
+    }
+    void database_by_name()
+    {
+        QFETCH(QString, database);
+        QFETCH(int, status);
+        Workspace w;
+        build_databases({"three", "other", "database"});
+        QVERIFY(write_file("other.ft1", "not a database\n"));
+        const Run run = cli({"-r", "10", "search", "patterns/cat.crop.png", database});
+        QCOMPARE(run.status, status);
+        QCOMPARE(run.out.contains("answer: cat (found)\n"), status == 0);
+    }
+
+    // Patterns whose base names name no image of the database are told of, with the rule.
+    void patterns_named_after_no_image_data()
+    {
+        QTest::addColumn<QStringList>("arguments");
+        QTest::addColumn<QString>("warning"); // empty: none
+        const QString two =
+            "the base names of 2 of the 3 patterns are not names in the database (cat_crop, "
+            "dog_crop)";
+        QTest::newRow("every pattern named after its image") << QStringList{"multi", "three"} << "";
+        QTest::newRow("multi, crops named with underscores")
+            << QStringList{"-C", "underscores", "multi", "../precomputed_databases/three.ft1"}
+            << two;
+        QTest::newRow("monster, crops named with underscores")
+            << QStringList{"-C", "underscores", "monster"} << two;
+    }
+    void patterns_named_after_no_image()
+    {
+        QFETCH(QStringList, arguments);
+        QFETCH(QString, warning);
+        Workspace w;
+        build_databases({"three"});
+        QVERIFY(QDir().mkpath("underscores/patterns"));
+        QVERIFY(QDir().mkpath("underscores/precomputed_databases"));
+        for (const char *name : {"cat", "dog"}) {
+            QVERIFY(QFile::copy(QString("patterns/%1.crop.png").arg(name),
+                                QString("underscores/patterns/%1_crop.png").arg(name)));
+        }
+        QVERIFY(QFile::copy("patterns/owl.png", "underscores/patterns/owl.png"));
+        QVERIFY(QFile::copy("precomputed_databases/three.ft1",
+                            "underscores/precomputed_databases/db3_ft1_20.ft1"));
+        const Run run = cli(QStringList{"-r", "10"} + arguments);
+        QCOMPARE(run.status, 0);
+        QVERIFY2(warning.isEmpty() ? !run.err.contains("warning")
+                                   : run.err.contains("pictrace-cli: warning: " + warning +
+                                                      "; they cannot count as found: a "
+                                                      "pattern's base name, its file name up "
+                                                      "to the first dot, must be the name"),
+                 qPrintable(run.err));
+    }
+
+    // --quiet leaves the system's informational lines out and keeps the answer and the results.
+    void quiet_keeps_the_answer_data()
+    {
+        QTest::addColumn<QStringList>("arguments");
+        QTest::addColumn<QStringList>("lines");
+        QTest::newRow("search") << QStringList{"search", "patterns/cat.crop.png", "three"}
+                                << QStringList{"pattern found in db in \\d+ ms",
+                                               "answer: cat \\(found\\)",
+                                               "  image       database/cat.png",
+                                               "  crop        .*",
+                                               "  score       .*",
+                                               "  runner-up   .*"};
+        QTest::newRow("multi") << QStringList{"multi", "three"}
+                               << QStringList{"Success rate: 66.6667 %"};
+        QTest::newRow("build") << QStringList{"build", "database", "again"} << QStringList{};
+        QTest::newRow("info") << QStringList{"info", "precomputed_databases/three.ft1"}
+                              << QStringList{"precomputed_databases/three.ft1",
+                                             "  .*",
+                                             "  .*",
+                                             "  .*",
+                                             "  .*",
+                                             "  .*",
+                                             "  .*",
+                                             "  .*"};
+    }
+    void quiet_keeps_the_answer()
+    {
+        QFETCH(QStringList, arguments);
+        QFETCH(QStringList, lines);
+        Workspace w;
+        build_databases({"three"});
+        const Run run = cli(QStringList{"-q", "-r", "10"} + arguments);
+        QCOMPARE(run.status, 0);
+        match_lines(run.out, lines);
     }
 
     // The aligned search finds a crop cut off the grid exactly where it was cut; the literal

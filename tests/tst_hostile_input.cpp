@@ -144,7 +144,7 @@ private slots:
         QTest::addColumn<QString>("name");
         QTest::addColumn<QByteArray>("bytes");
         QTest::addColumn<QString>("line"); // on standard output; empty: the file is no image
-        const QString over = "more than the limit of 128 megapixels";
+        const QString over = "more than the limit of 128 megapixels (--max-megapixels N raises it)";
         QTest::newRow("PNG of 60000 x 60000 pixels")
             << "bomb.png" << png(60000, 60000, 4)
             << "skipped bomb.png: 60000 x 60000 pixels (3600 megapixels), " + over;

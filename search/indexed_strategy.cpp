@@ -1,6 +1,7 @@
 #include "search/indexed_strategy.h"
 
 #include "maps/centre_descriptor.h"
+#include "maps/descriptor.h"
 #include "maps/grey_map.h"
 #include "search/aligned_search.h"
 #include "search/cell_index.h"
@@ -87,6 +88,11 @@ std::vector<double> ladder_of(const ScaleRange &range)
             rungs.push_back(scale);
         }
     }
+    // Nearest 1 first: most crops are resized a little, and a pattern stops climbing at the
+    // first rung that names its window clearly.
+    std::stable_sort(rungs.begin(), rungs.end(), [](double a, double b) {
+        return std::fabs(std::log(a)) < std::fabs(std::log(b));
+    });
     return rungs;
 }
 
@@ -289,6 +295,9 @@ public:
                                              const Exchange &exchange,
                                              const Progress &progress) override
     {
+        if (!m_rungs.empty() && !m_largest.isValid()) {
+            m_largest = largest_map(exchange);
+        }
         QList<PatternPick> picks;
         for (int first = 0; first < patterns.size(); first += batch_size) {
             const QList<FeatureMap> batch = patterns.mid(first, batch_size);
@@ -373,7 +382,8 @@ private:
     }
 
     // The patterns found at their own scale by no window that stands out, searched again over
-    // the ladder of scales: resampled to every rung and looked up, the best window of each rung
+    // the ladder of scales: resampled to its rungs, nearest 1 first, and looked up until one
+    // names a window clearly; the best window of each rung
     // (and of the pattern's own scale) refined by scoring it at scales between the rungs, and
     // the scale of the closest searched once more for the verdict's unrelated windows. A
     // pattern keeps what it had when no scale names a window more clearly.
@@ -439,11 +449,23 @@ private:
             }
         }
         for (double rung : m_rungs) {
-            auto [searches, all] = searches_at(every, std::vector<double>(every.size(), rung));
+            std::vector<std::size_t> fitting;
+            for (std::size_t u : every) {
+                if (!outgrows(patterns[open[std::size_t(unsure[u])]], rung)) {
+                    fitting.push_back(u);
+                }
+            }
+            if (fitting.empty()) {
+                continue;
+            }
+            auto [searches, all] = searches_at(fitting, std::vector<double>(fitting.size(), rung));
             const std::vector<IndexedSearch> results =
                 voted(searches, all, ladder_options(), exchange);
-            for (std::size_t e = 0; e < every.size(); ++e) {
-                climbers.push_back({every[e], rung, results[e]});
+            for (std::size_t f = 0; f < fitting.size(); ++f) {
+                climbers.push_back({fitting[f], rung, results[f]});
+                if (conclusive(results[f])) {
+                    every.erase(std::find(every.begin(), every.end(), fitting[f]));
+                }
             }
         }
         // Of each pattern's rungs, the clearest few.
@@ -546,6 +568,41 @@ private:
                 }
             }
         }
+    }
+
+    // The largest sides of the database's maps, in cells, of every slice.
+    QSize largest_map(const Exchange &exchange) const
+    {
+        QByteArray mine;
+        QDataStream out(&mine, QIODevice::WriteOnly);
+        int width = 0;
+        int height = 0;
+        for (const FeatureMap &map : m_slice.maps) {
+            width = std::max(width, map.width);
+            height = std::max(height, map.height);
+        }
+        out << qint32(width) << qint32(height);
+        QSize largest(0, 0);
+        for (const QByteArray &bytes : exchange(mine)) {
+            QDataStream in(bytes);
+            qint32 w = 0;
+            qint32 h = 0;
+            in >> w >> h;
+            largest = largest.expandedTo(QSize(w, h));
+        }
+        return largest;
+    }
+
+    // Whether the pattern resampled to a crop of `scale` has more cells along a side than any
+    // map of the database: no window can hold it.
+    bool outgrows(const FeatureMap &pattern, double scale) const
+    {
+        const int a = m_settings.radius;
+        const int step = m_settings.step();
+        return descriptor_extent(int(std::lround(pattern.width / scale)), a, step) >
+                   m_largest.width() ||
+               descriptor_extent(int(std::lround(pattern.height / scale)), a, step) >
+                   m_largest.height();
     }
 
     // The search's searcher of votes, made on first use, asked with `options`.
@@ -739,6 +796,7 @@ private:
     std::vector<double> m_rungs; // the ladder of scales, without 1
     double m_low;                // and the scales it may be refined to
     double m_high;
+    QSize m_largest; // the sides of the database's largest map, in cells, once asked
 };
 
 } // namespace

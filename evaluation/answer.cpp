@@ -175,11 +175,17 @@ Answer indexed_answer(const PatternPick &pick, const QString &file, QSize size,
     const bool close = score <= indexed_found_share * pick.magnitude && cells >= found_cells;
     const double runner_up = pick.runner_up ? double(pick.runner_up->score) : 0;
     // A pick among many scales compared with no other image's window (none the votes named
-    // holds it) must be far closer.
-    const bool lone = pick.scale != 1 && pick.unrelated == 0;
-    const bool rival = !stands_out(score, pick.magnitude, pick.runner_up ? &runner_up : nullptr,
-                                   pick.unrelated, pick.unrelated_median) ||
-                       (lone && score > indexed_lone_share * pick.magnitude);
+    // holds it) must be far closer, and one that was must stand out further: many scales give
+    // a crop of another image more chances.
+    const bool rescaled = pick.scale != 1;
+    const bool lone = rescaled && pick.unrelated == 0;
+    // A crop with next to no texture matches every flat window.
+    const bool flat = pick.magnitude < indexed_least_texture * double(cells);
+    const bool rival =
+        !stands_out(score, pick.magnitude, pick.runner_up ? &runner_up : nullptr, pick.unrelated,
+                    pick.unrelated_median) ||
+        flat || (lone && score > indexed_lone_share * pick.magnitude) ||
+        (rescaled && !lone && score >= indexed_rescaled_unrelated * pick.unrelated_median);
     if (exact && !(pick.runner_up && double(pick.runner_up->score) <= residual)) {
         answer.verdict = Verdict::exact;
     } else if ((close || exact) && !rival) {

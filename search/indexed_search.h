@@ -46,6 +46,12 @@ constexpr double indexed_found_unrelated = 0.15;
 // with, is the crop's when it scores at most this share: resized crops found so score 0.003-0.06
 // of their cells on photographs, crops of other images about 0.25 and more.
 constexpr double indexed_lone_share = 0.1;
+// Found at another scale, a window must score at most this share of the other images' median:
+// resized crops score at most 0.08 of it on photographs, crops of other images from 0.14 up.
+constexpr double indexed_rescaled_unrelated = 0.1;
+// The least mean |cell| of a pattern whose votes can say anything: photographs' crops have 0.05
+// and more, a crop of a flat sky or wall 0.0001.
+constexpr double indexed_least_texture = 0.01;
 
 // Whether the best's score stands out of the unrelated windows' so.
 inline bool stands_out(double best, double magnitude, const double *runner_up, int unrelated,

@@ -43,6 +43,9 @@ struct PatternPick {
     int votes = 0;
     int unrelated = 0;
     double unrelated_median = 0;
+    // The literal search: the crop's corner in the picked image, in pixels, located over every
+    // grid phase near the best (search/crop_location.h), when it was.
+    std::optional<QPoint> corner;
 
     QString picked_name() const { return best ? best->name : QString(); }
 };

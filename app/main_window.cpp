@@ -45,6 +45,9 @@ MainWindow::MainWindow(QWidget *parent)
     m_progress->setObjectName("jobProgress");
     m_progress->setFormat("%v / %m");
     m_progress->setMaximumWidth(200);
+    // The status bar makes room for its widgets even while they are hidden: no more than a
+    // line of text, so that it does not cover the form's picture captions.
+    m_progress->setMaximumHeight(m_progress->fontMetrics().height());
     m_progress->hide();
     // The line may be longer than the window is wide: it must not widen the window, and it is
     // shown whole as the tip.

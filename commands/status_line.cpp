@@ -21,20 +21,18 @@ std::optional<int> fitting_h(const SettingsVerdict &verdict)
 }
 
 // "h = 10 does not fit the database (set h to 20)", or nothing when the settings fit.
-std::optional<QString> misfit_text(const QList<Ft1Record> &records,
-                                   const WindowSettings &settings)
+std::optional<QString> misfit_text(const QList<Ft1Record> &records, const WindowSettings &settings)
 {
     const SettingsVerdict verdict = settings_verdict(records, settings);
     if (verdict.fits()) {
         return std::nullopt;
     }
     const int h = settings.step();
-    QString text = verdict.fit.fits_none()
-                       ? QString("h = %1 does not fit the database").arg(h)
-                       : QString("h = %1 does not fit %2 of its %3 records")
-                             .arg(h)
-                             .arg(verdict.fit.informative - verdict.fit.fitting)
-                             .arg(verdict.fit.informative);
+    QString text = verdict.fit.fits_none() ? QString("h = %1 does not fit the database").arg(h)
+                                           : QString("h = %1 does not fit %2 of its %3 records")
+                                                 .arg(h)
+                                                 .arg(verdict.fit.informative - verdict.fit.fitting)
+                                                 .arg(verdict.fit.informative);
     const std::optional<int> other = fitting_h(verdict);
     if (other) {
         text += QString(" (set h to %1)").arg(*other);
@@ -44,7 +42,8 @@ std::optional<QString> misfit_text(const QList<Ft1Record> &records,
 
 const QString nothing_searched = QStringLiteral(": nothing searched");
 const QString no_database =
-    QStringLiteral("No database loaded: open one (Ctrl+O) or build one (Ctrl+N)") + nothing_searched;
+    QStringLiteral("No database loaded: open one (Ctrl+O) or build one (Ctrl+N)") +
+    nothing_searched;
 
 } // namespace
 
@@ -57,7 +56,8 @@ QString search_status(const QString &pattern_path, const SearchResult &result,
     if (!result.pattern_loaded) {
         const QString problem =
             result.pattern_problem.isEmpty() ? QString("not an image") : result.pattern_problem;
-        return QString("Pattern not read: %1: %2").arg(QFileInfo(pattern_path).fileName(), problem) +
+        return QString("Pattern not read: %1: %2")
+                   .arg(QFileInfo(pattern_path).fileName(), problem) +
                nothing_searched;
     }
     if (result.status == SearchStatus::invalid_settings) {
@@ -120,8 +120,7 @@ QString load_status(const QString &path, const LoadResult &result, int maps)
     if (result.not_a_database) {
         return QString("Not a database: %1 (no complete record)").arg(path);
     }
-    QString text =
-        QString("Read %1: %2 records").arg(path).arg(result.database.records.size());
+    QString text = QString("Read %1: %2 records").arg(path).arg(result.database.records.size());
     if (result.problems > 0) {
         text += QString(", %1 malformed lines skipped").arg(result.problems);
     }

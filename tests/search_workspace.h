@@ -18,7 +18,8 @@ inline int texture(int seed, int x, int y)
            256;
 }
 
-inline void save_texture(const QString &path, int seed, int width, int height, int x0 = 0, int y0 = 0)
+inline void save_texture(const QString &path, int seed, int width, int height, int x0 = 0,
+                         int y0 = 0)
 {
     save_grey_image(path, width, height,
                     [=](int x, int y) { return texture(seed, x + x0, y + y0); });

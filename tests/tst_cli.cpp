@@ -495,13 +495,13 @@ private slots:
                                   "runner_up_name\trunner_up_score\tratio\tverdict"));
         // The crops of cat and dog were cut at (40, 30) on the grid; owl is dog's corner.
         const QStringList expected = {"10\tcat.crop.png\tcat\tcat\t*\t4\t3\t1\tdatabase/"
-                                      "cat.png\t40\t30\t90\t70\t10\t0\t0\t7\t5\t"
+                                      "cat.png\t40\t30\t90\t70\t0\t0\t0\t7\t5\t"
                                       "35\t\t\t>2\tfound",
                                       "10\tdog.crop.png\tdog\tdog\t*\t4\t3\t1\tdatabase/"
-                                      "dog.png\t40\t30\t90\t70\t10\t0\t0\t7\t5\t"
+                                      "dog.png\t40\t30\t90\t70\t0\t0\t0\t7\t5\t"
                                       "35\t\t\t>2\tfound",
                                       "10\towl.png\towl\tdog\t*\t0\t0\t0\tdatabase/"
-                                      "dog.png\t0\t0\t90\t70\t10\t0\t0\t7\t5\t35\t"
+                                      "dog.png\t0\t0\t90\t70\t0\t0\t0\t7\t5\t35\t"
                                       "\t\t>2\tfound"};
         for (int k = 0; k < 3; ++k) {
             QStringList fields = rows[k + 1].split('\t');

@@ -157,6 +157,19 @@ private slots:
         QCOMPARE(window.menuBar()->geometry().width(), 517);
     }
 
+    // Its line and the hidden progress bar leave the status bar as high as an empty one.
+    void status_bar_is_no_higher_than_an_empty_one()
+    {
+        MainWindow window;
+        window.show();
+        QMainWindow bare;
+        bare.resize(window.size());
+        bare.setStatusBar(new QStatusBar(&bare));
+        bare.show();
+        QCoreApplication::processEvents();
+        QCOMPARE(window.statusBar()->height(), bare.statusBar()->height());
+    }
+
     void menu_lists_five_commands_the_last_two_greyed_out()
     {
         MainWindow window;

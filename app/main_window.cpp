@@ -172,7 +172,7 @@ void MainWindow::pre_process_database()
     args.append(m_dialogs.existing_directory(this, tr("Chose database directory with images")));
     if (args[0] == QString()) {
         console::write("directory not opened\n");
-        show_status(tr("No folder chosen: nothing built"));
+        show_status(commands::unchosen_status(commands::Unchosen::folder));
         return;
     }
     bool accepted = false;
@@ -181,7 +181,7 @@ void MainWindow::pre_process_database()
         tr("Input name of created database file. Suffix .ft1 is automatic."), &accepted);
     const std::optional<QString> file_name = commands::database_file_name(typed, accepted);
     if (!file_name) {
-        show_status(tr("No database name given: nothing built"));
+        show_status(commands::unchosen_status(commands::Unchosen::database_name));
         return;
     }
     args.append(*file_name);
@@ -231,7 +231,7 @@ void MainWindow::read_database()
                                          tr("FT1 files (*.ft1)")));
     if (args[0] == QString()) {
         console::write("cannot open selected file\n");
-        show_status(tr("No database file chosen: nothing read"));
+        show_status(commands::unchosen_status(commands::Unchosen::database_file));
         return;
     }
     start_job(QtConcurrent::run(this, &MainWindow::read_database_job, args));

@@ -104,6 +104,19 @@ QString refusal_status(const WindowSettings &settings)
     return QString::fromStdString(settings.refusal()).trimmed() + ": nothing done";
 }
 
+QString unchosen_status(Unchosen what)
+{
+    switch (what) {
+    case Unchosen::folder:
+        return QStringLiteral("No folder chosen: nothing built");
+    case Unchosen::database_name:
+        return QStringLiteral("No database name given: nothing built");
+    case Unchosen::database_file:
+        return QStringLiteral("No database file chosen: nothing read");
+    }
+    return QString();
+}
+
 QString build_status(const QString &path, bool written, int records)
 {
     if (!written) {

@@ -26,6 +26,10 @@ QString multi_status(const MultiResult &result, const QString &directory);
 // Settings that give no window step: "invalid window settings: ...: nothing done".
 QString refusal_status(const WindowSettings &settings);
 
+// A dialog cancelled before a command could start: "No folder chosen: nothing built" and the like.
+enum class Unchosen { folder, database_name, database_file };
+QString unchosen_status(Unchosen what);
+
 // After Pre-process database into `path`: "Wrote PATH: N records" or why nothing was written.
 QString build_status(const QString &path, bool written, int records);
 

@@ -44,6 +44,7 @@ private slots:
         ConsoleCapture console;
         run_command(*s.window, "pre_process_database");
         QCOMPARE(console.text(), QString("directory not opened\n"));
+        QCOMPARE(s.window->status_text(), QString("No folder chosen: nothing built"));
         QCOMPARE(s.script->shown, QStringList{"directory: Chose database directory with images"});
         QVERIFY(!s.window->job_running());
     }

@@ -2,15 +2,22 @@
 
 #include "commands/commands.h"
 #include "commands/settings_verdict.h"
+#include "commands/status_line.h"
+#include "ft1/database_builder.h"
 #include "maps/image_file.h"
 #include "matcher/image_matcher.h"
 #include "support/console.h"
 #include "ui_main_window.h"
 
+#include <QDragEnterEvent>
+#include <QDropEvent>
 #include <QImage>
 #include <QLabel>
+#include <QMimeData>
+#include <QPainter>
 #include <QPixmap>
 #include <QProgressBar>
+#include <QUrl>
 #include <QtConcurrent>
 
 #include <new>
@@ -29,6 +36,8 @@ MainWindow::MainWindow(QWidget *parent)
     connect(ui->actionMulti_Search_in_DB, &QAction::triggered, this,
             &MainWindow::multi_search_in_db);
     connect(ui->actionMonster_Compare, &QAction::triggered, this, &MainWindow::monster_compare);
+    bind_shortcuts();
+    setAcceptDrops(true);
 
     matcher = std::make_unique<ImageMatcher>(ui->spinBox_hs->value(), ui->spinBox_c->value());
 
@@ -36,7 +45,16 @@ MainWindow::MainWindow(QWidget *parent)
     m_progress->setObjectName("jobProgress");
     m_progress->setFormat("%v / %m");
     m_progress->setMaximumWidth(200);
+    // The status bar makes room for its widgets even while they are hidden: no more than a
+    // line of text, so that it does not cover the form's picture captions.
+    m_progress->setMaximumHeight(m_progress->fontMetrics().height());
     m_progress->hide();
+    // The line may be longer than the window is wide: it must not widen the window, and it is
+    // shown whole as the tip.
+    m_status = new QLabel(ui->statusbar);
+    m_status->setObjectName("label_status");
+    m_status->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
+    ui->statusbar->addWidget(m_status, 1);
     ui->statusbar->addPermanentWidget(m_progress);
     connect(&m_job_watcher, &QFutureWatcher<void>::finished, this, [this] { end_job(); });
 }
@@ -46,6 +64,35 @@ MainWindow::~MainWindow()
     // A job works on the matcher: let it end first. What it still posts to this window is
     // dropped with the window.
     m_job.waitForFinished();
+}
+
+// Standard keys where the platform has one for the command; the window's own Quit has no menu
+// entry, as the form's menu stays as it is.
+void MainWindow::bind_shortcuts()
+{
+    ui->actionPre_process_database->setShortcut(QKeySequence::New);
+    ui->actionOpen_database->setShortcut(QKeySequence::Open);
+    ui->actionSearch_in_DB->setShortcut(QKeySequence::Find);
+    ui->actionMulti_Search_in_DB->setShortcut(QKeySequence(Qt::CTRL + Qt::SHIFT + Qt::Key_F));
+    ui->actionMonster_Compare->setShortcut(QKeySequence(Qt::CTRL + Qt::Key_R));
+    auto *quit = new QAction(tr("Quit"), this);
+    quit->setObjectName("actionQuit");
+    // Not QKeySequence::Quit: some platforms bind none.
+    quit->setShortcut(QKeySequence(Qt::CTRL + Qt::Key_Q));
+    quit->setShortcutContext(Qt::ApplicationShortcut);
+    connect(quit, &QAction::triggered, this, &QWidget::close);
+    addAction(quit);
+}
+
+QString MainWindow::status_text() const
+{
+    return m_status->text();
+}
+
+void MainWindow::show_status(const QString &text)
+{
+    m_status->setText(text);
+    m_status->setToolTip(text);
 }
 
 void MainWindow::set_dialogs(Dialogs dialogs)
@@ -96,10 +143,11 @@ void MainWindow::show_progress(int done, int total)
         Qt::QueuedConnection);
 }
 
-std::optional<WindowSettings> MainWindow::shown_settings() const
+std::optional<WindowSettings> MainWindow::shown_settings()
 {
     const WindowSettings shown{ui->spinBox_hs->value(), ui->spinBox_c->value()};
     if (refuse_invalid(shown)) {
+        show_status(commands::refusal_status(shown));
         return std::nullopt;
     }
     return shown;
@@ -124,6 +172,7 @@ void MainWindow::pre_process_database()
     args.append(m_dialogs.existing_directory(this, tr("Chose database directory with images")));
     if (args[0] == QString()) {
         console::write("directory not opened\n");
+        show_status(commands::unchosen_status(commands::Unchosen::folder));
         return;
     }
     bool accepted = false;
@@ -132,6 +181,7 @@ void MainWindow::pre_process_database()
         tr("Input name of created database file. Suffix .ft1 is automatic."), &accepted);
     const std::optional<QString> file_name = commands::database_file_name(typed, accepted);
     if (!file_name) {
+        show_status(commands::unchosen_status(commands::Unchosen::database_name));
         return;
     }
     args.append(*file_name);
@@ -148,7 +198,13 @@ void MainWindow::pre_process_database_job(QList<QString> args)
         request.file_name = args[1];
         request.settings = matcher->settings();
         request.progress = [this](int done, int total) { show_progress(done, total); };
-        commands::build(request);
+        int records = 0;
+        request.records = &records;
+        const bool written = commands::build(request);
+        const QString status =
+            commands::build_status(database_directory() + args[1], written, records);
+        QMetaObject::invokeMethod(
+            this, [this, status] { show_status(status); }, Qt::QueuedConnection);
     });
 }
 
@@ -175,6 +231,7 @@ void MainWindow::read_database()
                                          tr("FT1 files (*.ft1)")));
     if (args[0] == QString()) {
         console::write("cannot open selected file\n");
+        show_status(commands::unchosen_status(commands::Unchosen::database_file));
         return;
     }
     start_job(QtConcurrent::run(this, &MainWindow::read_database_job, args));
@@ -188,16 +245,26 @@ void MainWindow::read_database_job(QList<QString> args)
             commands::load(args[0], [this](int done, int total) { show_progress(done, total); });
         QMetaObject::invokeMethod(
             this,
-            [this, loaded] {
+            [this, loaded, path = args[0]] {
                 database.append(loaded.database.maps);
                 m_records.append(loaded.database.records);
                 ui->label_out->setText(loaded.label_text);
+                show_status(commands::load_status(path, loaded, database.size()));
             },
             Qt::QueuedConnection);
     });
 }
 
 void MainWindow::search_in_db()
+{
+    if (refuse_while_job_runs() || !shown_settings()) {
+        return;
+    }
+    search_pattern(m_dialogs.open_file_name(this, tr("Choose image pattern"),
+                                            tr("Image files (*.png *.jpg *.jpeg *.bmp)")));
+}
+
+void MainWindow::search_pattern(const QString &path)
 {
     if (refuse_while_job_runs()) {
         return;
@@ -207,21 +274,46 @@ void MainWindow::search_in_db()
         return;
     }
     commands::SearchRequest request;
-    request.pattern_path = m_dialogs.open_file_name(this, tr("Choose image pattern"),
-                                                    tr("Image files (*.png *.jpg *.jpeg *.bmp)"));
+    request.pattern_path = path;
     request.settings = *settings;
     const commands::SearchResult result = commands::search(request, loaded());
+    show_status(commands::search_status(path, result, m_records, *settings));
+    // A cancelled dialog leaves the last answer on screen; a pattern that did not read does not.
     if (!result.pattern_loaded) {
+        if (!path.isEmpty()) {
+            show_scaled(ui->label_im1, QImage());
+            show_scaled(ui->label_im2, QImage());
+            ui->label_out->clear();
+        }
         return;
     }
     store_settings(*settings);
     show_scaled(ui->label_im1, result.pattern_image);
-    show_scaled(ui->label_im2, read_image_file(result.found_image_path).image);
-    show_result(result.label_text);
+    show_found(read_image_file(result.found_image_path).image, result.answer.crop);
+    // The system's line claims a find: only for a search that ran.
+    show_result(result.searched ? result.label_text : QString());
     if (result.searched) {
         warn_about_settings(*settings);
         console::write(answer_block(result.answer));
     }
+}
+
+void MainWindow::dragEnterEvent(QDragEnterEvent *event)
+{
+    const QList<QUrl> urls = event->mimeData()->urls();
+    if (urls.size() == 1 && urls.first().isLocalFile()) {
+        event->acceptProposedAction();
+    }
+}
+
+void MainWindow::dropEvent(QDropEvent *event)
+{
+    const QList<QUrl> urls = event->mimeData()->urls();
+    if (urls.size() != 1 || !urls.first().isLocalFile()) {
+        return;
+    }
+    event->acceptProposedAction();
+    search_pattern(urls.first().toLocalFile());
 }
 
 void MainWindow::multi_search_in_db()
@@ -231,6 +323,7 @@ void MainWindow::multi_search_in_db()
     }
     const commands::MultiResult result = commands::multi_search(matcher->settings(), loaded());
     show_result(result.label_text);
+    show_status(commands::multi_status(result, patterns_directory()));
     if (result.searched) {
         warn_about_settings(matcher->settings());
     }
@@ -276,6 +369,27 @@ void MainWindow::show_result(const std::optional<QString> &text)
     if (text) {
         ui->label_out->setText(*text);
     }
+}
+
+// The found image with the crop outlined on the scaled copy, so that the line stays visible
+// however large the image; no crop, no outline.
+void MainWindow::show_found(const QImage &image, const QRect &crop)
+{
+    show_scaled(ui->label_im2, image);
+    if (image.isNull() || crop.isEmpty()) {
+        return;
+    }
+    QPixmap shown = ui->label_im2->pixmap(Qt::ReturnByValue);
+    const double scale = double(shown.width()) / image.width();
+    QPainter painter(&shown);
+    painter.setPen(QPen(Qt::red, 2));
+    painter.setBrush(Qt::NoBrush);
+    const QRectF outline(crop.x() * scale, crop.y() * scale, crop.width() * scale,
+                         crop.height() * scale);
+    painter.drawRect(
+        outline.intersected(QRectF(0, 0, shown.width(), shown.height())).adjusted(1, 1, -1, -1));
+    painter.end();
+    ui->label_im2->setPixmap(shown);
 }
 
 // An image scaled into a picture label, keeping its aspect ratio; a null image clears it.

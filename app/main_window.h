@@ -21,9 +21,12 @@
 #include <optional>
 
 class ImageMatcher;
+class QDragEnterEvent;
+class QDropEvent;
 class QImage;
 class QLabel;
 class QProgressBar;
+class QRect;
 namespace Ui {
 class MainWindow;
 }
@@ -43,6 +46,13 @@ public:
     const QList<FeatureMap> &loaded_database() const { return database; }
     // True from a job's launch until the window has taken its results.
     bool job_running() const { return m_job_active; }
+    // The status bar's line: what the last command did, or why it did nothing.
+    QString status_text() const;
+
+protected:
+    // A pattern image dropped on the window is searched as Search in DB searches a chosen one.
+    void dragEnterEvent(QDragEnterEvent *event) override;
+    void dropEvent(QDropEvent *event) override;
 
 private slots:
     void pre_process_database();
@@ -60,10 +70,14 @@ private:
     static void guarded(const std::function<void()> &job);
 
     // The window settings h' and c show, when they give a window step; otherwise the refusal
-    // is written and there are none.
-    std::optional<WindowSettings> shown_settings() const;
+    // is written and shown, and there are none.
+    std::optional<WindowSettings> shown_settings();
     void store_settings(const WindowSettings &settings);
 
+    void bind_shortcuts();
+    void search_pattern(const QString &path);
+    void show_status(const QString &text);
+    void show_found(const QImage &image, const QRect &crop);
     void update_scaled_radius();
     bool refuse_while_job_runs() const;
     void start_job(const QFuture<void> &job);
@@ -84,4 +98,5 @@ private:
     QFutureWatcher<void> m_job_watcher;
     bool m_job_active = false;
     QProgressBar *m_progress = nullptr;
+    QLabel *m_status = nullptr;
 };

@@ -160,6 +160,7 @@ bool build(const BuildRequest &request)
     BuildOptions options;
     options.threads = request.threads;
     options.progress = request.progress;
+    options.records = request.records;
     const bool written =
         build_database(request.settings, request.directory, request.file_name, options);
     console::write("Database pre-processing done\n");
@@ -231,6 +232,7 @@ SearchResult search(const SearchRequest &request, const Database &database)
             return search_patterns(request.settings, {pattern}, from.maps,
                                    with_indexes(options, from));
         });
+    result.status = outcome.status;
     result.searched = outcome.status == SearchStatus::searched;
     PatternPick pick;
     pick.pattern_name = pattern.name;
@@ -241,8 +243,7 @@ SearchResult search(const SearchRequest &request, const Database &database)
     result.answer = answer_of(request.mode, pick, QFileInfo(path).fileName(),
                               result.pattern_image.size(), request.settings);
     console::write("search2 = " + result.answer.picked_name + "\n");
-    result.found_image_path =
-        "database/" + result.answer.picked_name + "." + QFileInfo(path).suffix();
+    result.found_image_path = result.answer.found_image;
     result.label_text = "pattern found in db in " + QString::number(result.elapsed_ms) + " ms";
     return result;
 }

@@ -70,7 +70,8 @@ struct BuildRequest {
     WindowSettings settings;
     int threads = 0; // 0: one per core
     Progress progress;
-    bool index = false; // also write the binary index (an index already there is always remade)
+    bool index = false;     // also write the binary index (an index already there is always remade)
+    int *records = nullptr; // when set, receives the number of records written
 };
 
 // Pre-process database: the builder's lines, then "Database pre-processing done\n"; then, when
@@ -106,9 +107,10 @@ struct SearchResult {
     bool pattern_loaded = false; // false: "not supported image file" was written, nothing else
     QString pattern_problem;     // why the pattern did not load
     bool searched = false;       // the database was not empty
+    SearchStatus status = SearchStatus::empty_database; // of the search, once the pattern loaded
     QImage pattern_image;
     Answer answer;
-    QString found_image_path; // "database/" + picked name + "." + the pattern's suffix
+    QString found_image_path; // the answer's found image (found_image_file), empty when none
     int elapsed_ms = 0;
     std::optional<QString> label_text;
 };

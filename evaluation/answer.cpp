@@ -5,9 +5,38 @@
 #include "search/window_compare.h"
 
 #include <QFileInfo>
+#include <QImageReader>
 
 #include <cmath>
 #include <limits>
+
+QString found_image_file(const QString &folder, const QString &name, const QString &suffix)
+{
+    // Files are tried by name rather than by listing the folder, which may hold a million.
+    static const QStringList suffixes = [] {
+        QStringList all;
+        for (const QByteArray &format : QImageReader::supportedImageFormats()) {
+            all << QString::fromLatin1(format).toLower();
+        }
+        all.sort();
+        all.removeDuplicates();
+        QStringList both;
+        for (const QString &one : all) {
+            both << one << one.toUpper();
+        }
+        return both;
+    }();
+    const QString stem = folder + "/" + name + ".";
+    if (QFileInfo(stem + suffix).isFile()) {
+        return stem + suffix;
+    }
+    for (const QString &other : suffixes) {
+        if (other != suffix && QFileInfo(stem + other).isFile()) {
+            return stem + other;
+        }
+    }
+    return QString();
+}
 
 QString verdict_text(Verdict verdict)
 {
@@ -65,9 +94,8 @@ Answer common_answer(const PatternPick &pick, const QString &file, QSize size,
     answer.phase = pick.phase;
     answer.magnitude = pick.magnitude;
     if (pick.best) {
-        const QString image =
-            database_folder + "/" + pick.best->name + "." + QFileInfo(file).suffix();
-        answer.found_image = QFileInfo(image).isFile() ? image : QString();
+        answer.found_image =
+            found_image_file(database_folder, pick.best->name, QFileInfo(file).suffix());
     }
     return answer;
 }
@@ -78,7 +106,10 @@ Answer literal_answer(const PatternPick &pick, const QString &file, QSize size,
                       const WindowSettings &settings, const QString &database_folder)
 {
     Answer answer = common_answer(pick, file, size, database_folder, SearchMode::literal);
-    if (pick.best) {
+    if (pick.best && pick.corner) {
+        answer.crop = QRect(*pick.corner, size);
+        answer.located = true;
+    } else if (pick.best) {
         const int step = settings.step();
         answer.crop = QRect(pick.best->x * step, pick.best->y * step, size.width(), size.height());
         answer.tolerance = step;
@@ -242,7 +273,49 @@ QString number(double value)
     return QString::number(value, 'g', 6);
 }
 
+QString crop_text(const QRect &crop)
+{
+    return QString("x %1, y %2, %3 x %4 pixels")
+        .arg(crop.x())
+        .arg(crop.y())
+        .arg(crop.width())
+        .arg(crop.height());
+}
+
+QString runner_up_text(const Answer &answer)
+{
+    if (answer.runner_up) {
+        const double ratio = *answer.ratio();
+        return QString("%1, score %2 (%3 times the best)")
+            .arg(answer.runner_up->name, number(answer.runner_up->score),
+                 std::isinf(ratio) ? QString("infinitely many") : number(ratio));
+    }
+    if (answer.picked_by == PickedBy::votes) {
+        return QString("none among the windows the index named");
+    }
+    return answer.other_images
+               ? QString("none within %1 times the best").arg(answer.runner_up_reach())
+               : QString("no other image");
+}
+
 } // namespace
+
+QString answer_line(const Answer &answer)
+{
+    QString text = QString("%1 (%2)").arg(answer.picked_name.isEmpty() ? "-" : answer.picked_name,
+                                          verdict_text(answer.verdict));
+    if (answer.verdict == Verdict::no_cells || answer.verdict == Verdict::too_small) {
+        return text + ": the pattern is too small for the window";
+    }
+    if (!answer.best) {
+        return text + ": the pattern is larger than every database image";
+    }
+    text += ": crop " + crop_text(answer.crop);
+    if (answer.tolerance > 0) {
+        text += QString(" (within %1)").arg(answer.tolerance);
+    }
+    return text + "; runner-up " + runner_up_text(answer);
+}
 
 QString answer_block(const Answer &answer)
 {
@@ -265,19 +338,16 @@ QString answer_block(const Answer &answer)
         return text;
     }
     line("image", answer.found_image.isEmpty()
-                      ? QString("not in database/ under %1.%2")
+                      ? QString("not in database/ under %1.%2 nor another image suffix")
                             .arg(answer.picked_name, QFileInfo(answer.file).suffix())
                       : answer.found_image);
-    const QRect &crop = answer.crop;
-    QString where = QString("x %1, y %2, %3 x %4 pixels")
-                        .arg(crop.x())
-                        .arg(crop.y())
-                        .arg(crop.width())
-                        .arg(crop.height());
+    QString where = crop_text(answer.crop);
     if (answer.tolerance > 0) {
         where += QString(" (corner within %1 pixels: the grid's step)").arg(answer.tolerance);
     } else if (answer.scale != 1) {
         where += QString(" (the crop is %1 times its size)").arg(number(answer.scale));
+    } else if (answer.located) {
+        where += QString(" (located over every grid phase near the cell)");
     } else {
         where += QString(" (grid phase %1, %2)").arg(answer.phase.x()).arg(answer.phase.y());
     }
@@ -289,19 +359,7 @@ QString answer_block(const Answer &answer)
                       .arg(answer.map_size.height())
                       .arg(answer.best->x)
                       .arg(answer.best->y));
-    if (answer.runner_up) {
-        const double ratio = *answer.ratio();
-        line("runner-up", QString("%1, score %2 (%3 times the best)")
-                              .arg(answer.runner_up->name, number(answer.runner_up->score),
-                                   std::isinf(ratio) ? QString("infinitely many") : number(ratio)));
-    } else if (answer.picked_by == PickedBy::votes) {
-        line("runner-up", QString("none among the windows the index named"));
-    } else {
-        line("runner-up",
-             answer.other_images
-                 ? QString("none within %1 times the best").arg(answer.runner_up_reach())
-                 : QString("no other image"));
-    }
+    line("runner-up", runner_up_text(answer));
     if (answer.picked_by == PickedBy::votes) {
         line("found by", QString("the index: %1 votes, %2 other images' windows scored (median "
                                  "%3); not compared with every window")

@@ -5,7 +5,9 @@
 // Positions: a map cell (x, y) of the literal grid puts the pattern's first window centre,
 // pattern pixel (radius, radius), on image pixel (radius + x * step, radius + y * step). The
 // pattern's own grid starts at its corner, so the crop's top-left corner lies near
-// (x * step, y * step), within one step when the crop was not cut on the grid.
+// (x * step, y * step), within one step when the crop was not cut on the grid, and on
+// photographs now and then a few steps away: the literal answer takes the corner located over
+// every grid phase around the pick (search/crop_location.h) instead, when there is one.
 
 #include "maps/window_settings.h"
 #include "search/search_records.h"
@@ -28,6 +30,12 @@ enum class Verdict {
     not_found, // the best window is no match
     too_small, // no phase of the pattern has a cell: a side of at most 2 * radius
 };
+
+// The image file of the database map `name` in `folder`: "folder/name.suffix" when it exists,
+// else the first of "folder/name.S" that exists for S among the suffixes Qt reads, sorted, each
+// in lower then upper case (crops saved as PNG from a collection of JPEG photos); empty when
+// none does. The window, the answer block and the HTML report all show this file.
+QString found_image_file(const QString &folder, const QString &name, const QString &suffix);
 
 // "found", "ambiguous", "no cells", "no window", "exact", "not found", "too small".
 QString verdict_text(Verdict verdict);
@@ -63,7 +71,7 @@ struct Answer {
     QString base_name;   // the name a database map must bear for the pattern to count as found
     QSize pattern_size;  // in pixels
     QString picked_name; // empty when no window fits
-    QString found_image; // "database/" + picked name + "." + the pattern's suffix, when it exists
+    QString found_image; // the picked image's file in the database folder (found_image_file)
     std::optional<MatchCandidate> best;      // map cell position and score
     std::optional<MatchCandidate> runner_up; // best of the other images, within runner_up_reach()
     bool other_images = false;               // other images have windows at all
@@ -72,6 +80,7 @@ struct Answer {
     double magnitude = 0; // the aligned search: sum of |cells| of the best phase's map
     QRect crop;           // the pattern in the found image, in pixels (when there is a best)
     int tolerance = 0;    // how many pixels the crop's corner may be off either way
+    bool located = false; // the literal search: the corner located over every grid phase
     Verdict verdict = Verdict::no_window;
     bool found = false; // the picked name is the pattern's base name
     // The search that answered, and how it picked.
@@ -118,3 +127,6 @@ std::optional<SearchMode> mode_named(const QString &text);
 
 // The answer as a few indented lines for people, after a first line "answer: NAME (verdict)".
 QString answer_block(const Answer &answer);
+
+// The answer in one line: "NAME (verdict): crop x X, y Y, W x H pixels; runner-up ...".
+QString answer_line(const Answer &answer);

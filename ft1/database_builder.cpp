@@ -168,11 +168,13 @@ bool build_database(const WindowSettings &settings, const QString &directory,
     QByteArray buffer;
     // Base names identify the images in every answer: two images under one name are told.
     QHash<QString, QString> file_of_name;
+    int records = 0;
     const std::function<bool(int, PreparedRecord &)> take = [&](int k, PreparedRecord &record) {
         if (!record.skipped.isEmpty()) {
             console::write(record.skipped);
         }
         if (!record.text.isEmpty()) {
+            ++records;
             const auto earlier = file_of_name.constFind(record.name);
             if (earlier != file_of_name.constEnd()) {
                 console::write(QString("two images stored as %1: %2 and %3\n")
@@ -212,5 +214,8 @@ bool build_database(const WindowSettings &settings, const QString &directory,
         return false;
     }
     console::write(std::to_string(ticks_between(start, tick_ms())) + "\t");
+    if (options.records) {
+        *options.records = records;
+    }
     return true;
 }

@@ -13,6 +13,8 @@ struct BuildOptions {
     // Images decoded and turned into maps at the same time; 0: one per core. The file is the
     // same whatever the number.
     int threads = 0;
+    // When set, receives the number of records written (the lead process's count in shared work).
+    int *records = nullptr;
 };
 
 // Folder of the database files, relative to the working directory.

@@ -88,5 +88,6 @@ SearchOutcome search_patterns(const WindowSettings &settings, const QList<Featur
     } else if (options.runner_up) {
         strategy->find_runner_ups(patterns, outcome.picks, true);
     }
+    strategy->locate_crops(patterns, outcome.picks, database);
     return outcome;
 }

@@ -1,6 +1,7 @@
 #include "search/literal_strategy.h"
 
 #include "maps/descriptor.h"
+#include "search/crop_location.h"
 
 namespace {
 
@@ -48,7 +49,39 @@ public:
         }
     }
 
+    void locate_crops(const QList<FeatureMap> &patterns, QList<PatternPick> &picks,
+                      const QList<FeatureMap> &database) override
+    {
+        for (int k = 0; k < patterns.size() && k < picks.size(); ++k) {
+            PatternPick &pick = picks[k];
+            const int map = pick.best ? picked_map(*pick.best, database) : -1;
+            if (map < 0) {
+                continue;
+            }
+            const std::optional<LocatedCrop> located =
+                locate_crop(patterns[k], database[map], m_settings, {pick.best->x, pick.best->y});
+            if (located) {
+                pick.corner = located->corner;
+            }
+        }
+    }
+
 private:
+    // The best's map in the whole database: its number when that map bears its name, else the
+    // first map of its name.
+    static int picked_map(const MatchCandidate &best, const QList<FeatureMap> &database)
+    {
+        if (best.map >= 0 && best.map < database.size() && database[best.map].name == best.name) {
+            return best.map;
+        }
+        for (int m = 0; m < database.size(); ++m) {
+            if (database[m].name == best.name) {
+                return m;
+            }
+        }
+        return -1;
+    }
+
     PatternPick best_pick(const FeatureMap &pattern) const
     {
         PatternPick pick;

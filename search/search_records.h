@@ -46,6 +46,9 @@ struct PatternPick {
     // The crop's size over the size of what it shows in the picked image: 1 unless the pattern
     // was found resampled (the indexed search's ladder of scales).
     double scale = 1;
+    // The literal search: the crop's corner in the picked image, in pixels, located over every
+    // grid phase near the best (search/crop_location.h), when it was.
+    std::optional<QPoint> corner;
 
     QString picked_name() const { return best ? best->name : QString(); }
 };

@@ -53,6 +53,11 @@ public:
     // are.
     virtual void find_runner_ups(const QList<FeatureMap> &patterns, QList<PatternPick> &picks,
                                  bool runner_up) = 0;
+    // After the search, outside its time: the picks' crops placed in their images, for
+    // strategies whose picks leave that to within a step. `database` is the whole database.
+    virtual void locate_crops(const QList<FeatureMap> & /*patterns*/, QList<PatternPick> &,
+                              const QList<FeatureMap> & /*database*/)
+    {}
     // Whether the strategy tells other images without runner-ups (its best picks do, and
     // find_runner_ups without `runner_up`): shared work, whose reduction of the best picks
     // cannot keep them, then asks for them again.

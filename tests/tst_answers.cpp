@@ -7,7 +7,9 @@
 #include "ft1/settings_fit.h"
 #include "maps/descriptor.h"
 #include "maps/grey_map.h"
+#include "search/best_window.h"
 #include "search/cell_index.h"
+#include "search/crop_location.h"
 #include "search/database_search.h"
 #include "test_support.h"
 
@@ -109,8 +111,8 @@ class TestAnswers : public QObject
     Q_OBJECT
 
 private slots:
-    // A crop cut on the grid is found exactly where it was cut; one cut off the grid within
-    // one step of it.
+    // A crop is found exactly where it was cut, on the grid or off it, at the pick the literal
+    // search made: the same image, cell and score.
     void crop_position_in_pixels_data()
     {
         QTest::addColumn<int>("radius");
@@ -138,19 +140,85 @@ private slots:
         const Answer answer = answer_for(pattern, c.database, settings);
         QCOMPARE(answer.picked_name, QString("b"));
         QVERIFY(answer.found);
-        QCOMPARE(answer.crop.size(), QSize(150, 120));
-        QCOMPARE(answer.tolerance, settings.step());
+        QCOMPARE(answer.crop, QRect(x0, y0, 150, 120));
+        QCOMPARE(answer.tolerance, 0);
+        QVERIFY(answer.located);
+        const std::optional<MatchCandidate> literal =
+            best_window(descriptor_map(pattern, settings), c.database, 1);
+        QCOMPARE((QList<float>{float(answer.best->x), float(answer.best->y), answer.best->score}),
+                 (QList<float>{float(literal->x), float(literal->y), literal->score}));
+        QCOMPARE(answer.map_size, QSize(descriptor_extent(150, radius, settings.step()),
+                                        descriptor_extent(120, radius, settings.step())));
+    }
+
+    // The corner is found from a cell up to locate_reach cells off the true one, in a map read
+    // back from its text; farther off, it is not.
+    void crop_located_near_the_cell_data()
+    {
+        QTest::addColumn<int>("x0");
+        QTest::addColumn<int>("y0");
+        QTest::addColumn<QPoint>("off"); // cells from the true one
+        QTest::addColumn<bool>("located");
+        QTest::newRow("at the true cell") << 47 << 65 << QPoint(0, 0) << true;
+        QTest::newRow("three cells right, one up") << 47 << 65 << QPoint(3, -1) << true;
+        QTest::newRow("the reach either way")
+            << 47 << 65 << QPoint(-locate_reach, locate_reach) << true;
+        QTest::newRow("at the image's corner, from two cells off")
+            << 0 << 0 << QPoint(2, 2) << true;
+        QTest::newRow("beyond the reach") << 47 << 65 << QPoint(locate_reach + 2, 0) << false;
+    }
+    void crop_located_near_the_cell()
+    {
+        QFETCH(int, x0);
+        QFETCH(int, y0);
+        QFETCH(QPoint, off);
+        QFETCH(bool, located);
+        const WindowSettings settings{6, 1};
+        const FeatureMap image = smooth_image(1, 320, 260, "b");
+        const FeatureMap map = through_text(descriptor_map(image, settings));
         const int step = settings.step();
-        if (x0 % step == 0 && y0 % step == 0) {
-            QCOMPARE(answer.crop.topLeft(), QPoint(x0, y0));
-            QCOMPARE(answer.best->score, 0.f);
-        } else {
-            QVERIFY2(
-                std::abs(answer.crop.x() - x0) < step && std::abs(answer.crop.y() - y0) < step,
-                qPrintable(QString("crop at %1, %2").arg(answer.crop.x()).arg(answer.crop.y())));
+        const QPoint cell((x0 + step - 1) / step + off.x(), (y0 + step - 1) / step + off.y());
+        const std::optional<LocatedCrop> found =
+            locate_crop(crop(image, x0, y0, 150, 120), map, settings, cell);
+        QVERIFY(found);
+        QCOMPARE(found->corner == QPoint(x0, y0), located);
+        QCOMPARE(found->corner, QPoint(found->cell.x() * step - found->phase.x(),
+                                       found->cell.y() * step - found->phase.y()));
+    }
+
+    // The picked image's file: the pattern's suffix first, then the suffixes Qt reads, sorted.
+    void found_image_file_data()
+    {
+        QTest::addColumn<QStringList>("files");
+        QTest::addColumn<QString>("suffix");
+        QTest::addColumn<QString>("found");
+        QTest::newRow("the pattern's suffix") << QStringList{"cat.jpg", "cat.png"} << "png"
+                                              << "db/cat.png";
+        QTest::newRow("png crop of a jpeg collection") << QStringList{"cat.jpg"} << "png"
+                                                       << "db/cat.jpg";
+        QTest::newRow("sorted: jpg before png") << QStringList{"cat.png", "cat.jpg"} << "bmp"
+                                                << "db/cat.jpg";
+        QTest::newRow("upper case") << QStringList{"cat.JPG"} << "png"
+                                    << "db/cat.JPG";
+        QTest::newRow("other names and non-images left")
+            << QStringList{"cats.png", "cat.txt"} << "png"
+            << "";
+        QTest::newRow("a folder is no image") << QStringList{"cat.png/"} << "jpg"
+                                              << "";
+        QTest::newRow("pattern without suffix") << QStringList{"cat.png"} << ""
+                                                << "db/cat.png";
+    }
+    void found_image_file()
+    {
+        QFETCH(QStringList, files);
+        QFETCH(QString, suffix);
+        QFETCH(QString, found);
+        ScopedWorkdir dir;
+        for (const QString &file : files) {
+            QVERIFY(file.endsWith('/') ? dir.mkpath("db/" + file)
+                                       : dir.mkpath("db") && write_file("db/" + file, "x"));
         }
-        QCOMPARE(answer.map_size,
-                 QSize(descriptor_extent(150, radius, step), descriptor_extent(120, radius, step)));
+        QCOMPARE(::found_image_file("db", "cat", suffix), found);
     }
 
     void verdicts_data()

@@ -396,8 +396,8 @@ private slots:
                               "Database readed", "From opened database file restored 3 images",
                               "\\d+\t100", "search2 = dog", "pattern found in db in \\d+ ms",
                               "answer: dog \\(found\\)", "  image       database/dog.png",
-                              "  crop        x 40, y 30, 90 x 70 pixels \\(corner within 10 "
-                              "pixels: the grid's step\\)",
+                              "  crop        x 40, y 30, 90 x 70 pixels \\(located over every "
+                              "grid phase near the cell\\)",
                               "  score       [0-9.e-]+ over 35 cells \\(7 x 5\\), at cell 4, 3",
                               "  runner-up   none within 2 times the best"});
     }
@@ -540,9 +540,8 @@ private slots:
         match_lines(run.out, lines);
     }
 
-    // The aligned search finds a crop cut off the grid exactly where it was cut; the literal
-    // search only within a step. Multi keeps the system's lines; the report and the document
-    // carry the phase.
+    // The aligned search finds a crop cut off the grid exactly where it was cut. Multi keeps
+    // the system's lines; the report and the document carry the phase.
     void aligned_search()
     {
         Workspace w;
@@ -699,13 +698,13 @@ private slots:
                                   "runner_up_name\trunner_up_score\tratio\tverdict"));
         // The crops of cat and dog were cut at (40, 30) on the grid; owl is dog's corner.
         const QStringList expected = {"10\tcat.crop.png\tcat\tcat\t*\t4\t3\t1\tdatabase/"
-                                      "cat.png\t40\t30\t90\t70\t10\t0\t0\t7\t5\t"
+                                      "cat.png\t40\t30\t90\t70\t0\t0\t0\t7\t5\t"
                                       "35\t\t\t>2\tfound",
                                       "10\tdog.crop.png\tdog\tdog\t*\t4\t3\t1\tdatabase/"
-                                      "dog.png\t40\t30\t90\t70\t10\t0\t0\t7\t5\t"
+                                      "dog.png\t40\t30\t90\t70\t0\t0\t0\t7\t5\t"
                                       "35\t\t\t>2\tfound",
                                       "10\towl.png\towl\tdog\t*\t0\t0\t0\tdatabase/"
-                                      "dog.png\t0\t0\t90\t70\t10\t0\t0\t7\t5\t35\t"
+                                      "dog.png\t0\t0\t90\t70\t0\t0\t0\t7\t5\t35\t"
                                       "\t\t>2\tfound"};
         for (int k = 0; k < 3; ++k) {
             QStringList fields = rows[k + 1].split('\t');
@@ -906,7 +905,7 @@ private slots:
             const QJsonObject crop = cat["crop"].toObject();
             QCOMPARE((QList<int>{crop["x"].toInt(), crop["y"].toInt(), crop["width"].toInt(),
                                  crop["height"].toInt(), crop["tolerance"].toInt()}),
-                     (QList<int>{40, 30, 90, 70, 10}));
+                     (QList<int>{40, 30, 90, 70, 0}));
             QCOMPARE(cat["cells"].toInt(), 35);
             QVERIFY(cat["score"].toDouble() < 0.01);
         }

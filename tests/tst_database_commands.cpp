@@ -44,6 +44,7 @@ private slots:
         ConsoleCapture console;
         run_command(*s.window, "pre_process_database");
         QCOMPARE(console.text(), QString("directory not opened\n"));
+        QCOMPARE(s.window->status_text(), QString("No folder chosen: nothing built"));
         QCOMPARE(s.script->shown, QStringList{"directory: Chose database directory with images"});
         QVERIFY(!s.window->job_running());
     }
@@ -96,6 +97,8 @@ private slots:
         QVERIFY2(build_done.match(console.text()).hasMatch(), qPrintable(console.text()));
         QVERIFY(QFile::exists("precomputed_databases/" + file));
         QCOMPARE(QDir("precomputed_databases").entryList(QDir::Files).size(), 1);
+        QTRY_COMPARE(s.window->status_text(),
+                     "Wrote precomputed_databases/" + file + ": 3 records");
     }
 
     void build_uses_the_settings_shown_at_its_launch()
@@ -138,6 +141,9 @@ private slots:
         s.wait_for_job();
         QCOMPARE(console.text(), QString("cannot open file for writing database"
                                          "Database pre-processing done\n"));
+        QTRY_COMPARE(s.window->status_text(),
+                     QString("Nothing written to precomputed_databases/no/such/folder.ft1 (see "
+                             "the console)"));
     }
 
     void cancelling_the_file_chooser()

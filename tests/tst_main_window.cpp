@@ -1,14 +1,19 @@
-// The window, its form and the spin-box coupling.
+// The window, its form and the spin-box coupling; its status bar, shortcuts, drops and found
+// image; and its command line without a display.
 
 #include "app/main_window.h"
 #include "matcher/image_matcher.h"
+#include "search_workspace.h"
 #include "test_support.h"
 
 #include <QAction>
+#include <QDropEvent>
 #include <QGroupBox>
 #include <QLabel>
 #include <QMenu>
 #include <QMenuBar>
+#include <QMimeData>
+#include <QSignalSpy>
 #include <QSpinBox>
 #include <QStatusBar>
 #include <QTranslator>
@@ -28,6 +33,34 @@ public:
     bool isEmpty() const override { return false; }
     mutable QList<QPair<QString, QString>> lookups;
 };
+
+// A process without a display: the window's command line is run as from a text console.
+class ConsoleProcess : public QProcess
+{
+public:
+    ConsoleProcess()
+    {
+        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        for (const char *name : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"}) {
+            environment.remove(name);
+        }
+        setProcessEnvironment(environment);
+    }
+};
+
+// Whether a pixel within two of (x, y) is red.
+bool red_near(const QImage &image, double x, double y)
+{
+    for (int dy = -2; dy <= 2; ++dy) {
+        for (int dx = -2; dx <= 2; ++dx) {
+            const QRgb pixel = image.pixel(int(x) + dx, int(y) + dy);
+            if (qRed(pixel) > 200 && qGreen(pixel) < 80 && qBlue(pixel) < 80) {
+                return true;
+            }
+        }
+    }
+    return false;
+}
 
 template <typename T> T *child(QWidget &window, const char *name)
 {
@@ -124,6 +157,19 @@ private slots:
         QCOMPARE(window.menuBar()->geometry().width(), 517);
     }
 
+    // Its line and the hidden progress bar leave the status bar as high as an empty one.
+    void status_bar_is_no_higher_than_an_empty_one()
+    {
+        MainWindow window;
+        window.show();
+        QMainWindow bare;
+        bare.resize(window.size());
+        bare.setStatusBar(new QStatusBar(&bare));
+        bare.show();
+        QCoreApplication::processEvents();
+        QCOMPARE(window.statusBar()->height(), bare.statusBar()->height());
+    }
+
     void menu_lists_five_commands_the_last_two_greyed_out()
     {
         MainWindow window;
@@ -142,9 +188,47 @@ private slots:
             QCOMPARE(actions[k]->objectName(), names[k]);
             QCOMPARE(actions[k]->text(), texts[k]);
             QCOMPARE(actions[k]->isEnabled(), k < 3);
-            QVERIFY(actions[k]->shortcut().isEmpty());
             QCOMPARE(actions[k]->parent(), &window);
         }
+    }
+
+    // Greyed-out commands keep their keys and stay off.
+    void shortcuts_trigger_their_commands_data()
+    {
+        QTest::addColumn<QString>("action");
+        QTest::addColumn<QKeySequence>("keys");
+        QTest::addColumn<bool>("triggers");
+        auto row = [](const char *name, const char *action, QKeySequence keys, bool triggers) {
+            QTest::newRow(name) << QString(action) << keys << triggers;
+        };
+        row("pre-process: new", "actionPre_process_database", QKeySequence::New, true);
+        row("open", "actionOpen_database", QKeySequence::Open, true);
+        row("search: find", "actionSearch_in_DB", QKeySequence::Find, true);
+        row("multi search, greyed out", "actionMulti_Search_in_DB",
+            QKeySequence(Qt::CTRL + Qt::SHIFT + Qt::Key_F), false);
+        row("monster compare, greyed out", "actionMonster_Compare",
+            QKeySequence(Qt::CTRL + Qt::Key_R), false);
+        row("quit", "actionQuit", QKeySequence(Qt::CTRL + Qt::Key_Q), true);
+    }
+    void shortcuts_trigger_their_commands()
+    {
+        QFETCH(QString, action);
+        QFETCH(QKeySequence, keys);
+        QFETCH(bool, triggers);
+        ScopedWorkdir dir;
+        ConsoleCapture quiet;
+        MainWindow window;
+        auto script = std::make_shared<DialogScript>();
+        DialogScript::install(window, script);
+        window.show();
+        QVERIFY(QTest::qWaitForWindowActive(&window));
+        auto *bound = window.findChild<QAction *>(action);
+        QVERIFY(bound);
+        QCOMPARE(bound->shortcut(), keys);
+        QSignalSpy triggered(bound, &QAction::triggered);
+        QTest::keySequence(&window, keys);
+        QCOMPARE(triggered.count(), triggers ? 1 : 0);
+        QTRY_VERIFY(!window.job_running());
     }
 
     void texts_are_looked_up_in_the_window_context()
@@ -226,6 +310,156 @@ private slots:
         child<QSpinBox>(window, "spinBox_c")->setValue(c);
         child<QSpinBox>(window, "spinBox_h")->setValue(h);
         QCOMPARE(child<QSpinBox>(window, "spinBox_hs")->value(), shown);
+    }
+
+    // What the status bar says after a search, and what the result line and the found image
+    // show. A crop of cat at (20, 30) is searched, 80 x 60 pixels.
+    void status_after_a_search_data()
+    {
+        QTest::addColumn<QString>("suffix"); // of the database's images
+        QTest::addColumn<bool>("open");
+        QTest::addColumn<int>("h");
+        QTest::addColumn<QString>("pattern");
+        QTest::addColumn<QString>("status");
+        QTest::addColumn<QString>("label");
+        QTest::addColumn<bool>("found_shown");
+        const QString answer = "cat \\(found\\): crop x 20, y 30, 80 x 60 pixels; runner-up none "
+                               "within 2 times the best";
+        const QString timed = "pattern found in db in \\d+ ms";
+        QTest::newRow("the answer")
+            << "png" << true << 10 << "shots/cat.png" << answer << timed << true;
+        QTest::newRow("a png crop of a jpeg collection")
+            << "jpg" << true << 10 << "shots/cat.png" << answer << timed << true;
+        QTest::newRow("found image missing")
+            << "png" << true << 10 << "shots/cat.bmp" << answer + "; found image not in database/"
+            << timed << false;
+        QTest::newRow("settings that do not fit")
+            << "png" << true << 12 << "shots/cat.png"
+            << "h = 12 does not fit the database \\(set h to 10\\): \\w+ \\(.*" << timed << true;
+        QTest::newRow("no database loaded")
+            << "png" << false << 10 << "shots/cat.png"
+            << "No database loaded: open one \\(Ctrl\\+O\\) or build one \\(Ctrl\\+N\\): "
+               "nothing searched"
+            << "" << false;
+        QTest::newRow("pattern not read") << "png" << true << 10 << "shots/text.png"
+                                          << "Pattern not read: text.png: .+: nothing searched"
+                                          << "" << false;
+        QTest::newRow("no pattern chosen") << "png" << true << 10 << ""
+                                           << "No pattern chosen: nothing searched"
+                                           << "before" << false;
+    }
+    void status_after_a_search()
+    {
+        QFETCH(QString, suffix);
+        QFETCH(bool, open);
+        QFETCH(int, h);
+        QFETCH(QString, pattern);
+        QFETCH(QString, status);
+        QFETCH(QString, label);
+        QFETCH(bool, found_shown);
+        Workspace w(suffix);
+        if (open) {
+            w.open_database();
+        }
+        QCOMPARE(w.window->status_text(),
+                 open ? QString("Read precomputed_databases/three.ft1: 3 records") : QString());
+        Workspace::save_crop("cat." + suffix, {20, 30, 80, 60}, "shots/cat.png");
+        Workspace::save_crop("cat." + suffix, {20, 30, 80, 60}, "shots/cat.bmp");
+        QVERIFY(write_file("shots/text.png", "not an image"));
+        if (pattern.endsWith(".bmp")) {
+            QVERIFY(QFile::remove("database/cat.png"));
+        }
+        widget<QSpinBox>(*w.window, "spinBox_h")->setValue(h);
+        widget<QLabel>(*w.window, "label_out")->setText("before");
+        w.script->files << pattern;
+        ConsoleCapture quiet;
+        run_command(*w.window, "search_in_db");
+        QVERIFY2(QRegularExpression("^" + status + "$").match(w.window->status_text()).hasMatch(),
+                 qPrintable(w.window->status_text()));
+        QVERIFY2(QRegularExpression("^" + label + "$")
+                     .match(label_text(*w.window, "label_out"))
+                     .hasMatch(),
+                 qPrintable(label_text(*w.window, "label_out")));
+        QCOMPARE(w.has_picture("label_im2"), found_shown);
+    }
+
+    // The located crop is outlined in red on the found image, where it was cut.
+    void found_image_outlines_the_crop_data()
+    {
+        QTest::addColumn<QRect>("cut");
+        QTest::newRow("on the grid") << QRect(20, 30, 80, 60);
+        QTest::newRow("off the grid") << QRect(23, 37, 70, 50);
+    }
+    void found_image_outlines_the_crop()
+    {
+        QFETCH(QRect, cut);
+        Workspace w;
+        w.open_database();
+        Workspace::save_crop("cat.png", cut, "shots/cat.png");
+        w.script->files << "shots/cat.png";
+        ConsoleCapture quiet;
+        run_command(*w.window, "search_in_db");
+        const QImage shown =
+            widget<QLabel>(*w.window, "label_im2")->pixmap(Qt::ReturnByValue).toImage();
+        QVERIFY(!shown.isNull());
+        const double scale = double(shown.width()) / 120;
+        const QRectF outline(cut.x() * scale, cut.y() * scale, cut.width() * scale,
+                             cut.height() * scale);
+        const QPointF middle = outline.center();
+        QVERIFY(red_near(shown, outline.left() + 1, middle.y()));
+        QVERIFY(red_near(shown, middle.x(), outline.bottom() - 1));
+        QVERIFY(!red_near(shown, middle.x(), middle.y()));
+        QVERIFY(!red_near(shown, outline.left() - 6, middle.y()));
+    }
+
+    // One local file dropped is searched as a chosen one; anything else is refused.
+    void dropped_pattern_is_searched_data()
+    {
+        QTest::addColumn<QList<QUrl>>("urls");
+        QTest::addColumn<bool>("searched");
+        const QUrl crop = QUrl::fromLocalFile("shots/cat.png");
+        QTest::newRow("a local file") << QList<QUrl>{crop} << true;
+        QTest::newRow("two files") << QList<QUrl>{crop, crop} << false;
+        QTest::newRow("a web address") << QList<QUrl>{QUrl("https://example.org/cat.png")} << false;
+    }
+    void dropped_pattern_is_searched()
+    {
+        QFETCH(QList<QUrl>, urls);
+        QFETCH(bool, searched);
+        Workspace w;
+        w.open_database();
+        Workspace::save_crop("cat.png", {20, 30, 80, 60}, "shots/cat.png");
+        QMimeData data;
+        data.setUrls(urls);
+        ConsoleCapture console;
+        QDragEnterEvent enter(QPoint(200, 80), Qt::CopyAction, &data, Qt::LeftButton,
+                              Qt::NoModifier);
+        QCoreApplication::sendEvent(w.window.get(), &enter);
+        QCOMPARE(enter.isAccepted(), searched);
+        QDropEvent drop(QPointF(200, 80), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+        QCoreApplication::sendEvent(w.window.get(), &drop);
+        QCOMPARE(console.text().contains("search2 = cat\n"), searched);
+        QCOMPARE(w.has_picture("label_im1"), searched);
+    }
+
+    // Help and version need no display.
+    void command_line_without_a_display_data()
+    {
+        QTest::addColumn<QString>("option");
+        QTest::addColumn<QString>("output");
+        QTest::newRow("version") << "--version"
+                                 << "pictrace " PICTRACE_VERSION "\n";
+        QTest::newRow("help") << "--help"
+                              << "Usage: .*pictrace \\[options\\]\n(.|\n)*--workdir(.|\n)*";
+    }
+    void command_line_without_a_display()
+    {
+        QFETCH(QString, option);
+        QFETCH(QString, output);
+        const ProgramRun run = run_program<ConsoleProcess>(PICTRACE_WINDOW, {option}, 60);
+        QCOMPARE(run.status, 0);
+        QVERIFY2(QRegularExpression("^" + output + "$").match(run.out).hasMatch(),
+                 qPrintable(run.out));
     }
 
     void enlarging_leaves_widgets_in_place()

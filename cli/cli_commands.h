@@ -25,6 +25,7 @@ struct CliOptions {
     QString plot;       // monster: the sweep plot (SVG), or empty
     QString html;       // the page for people, or empty
     bool both = false;  // monster: the literal and the aligned sweep
+    bool force = false; // make-demo: into a folder that holds files
 };
 
 // A usage problem found while a command reads its arguments.

@@ -249,11 +249,13 @@ private slots:
                                     << "";
         QTest::newRow("database that does not open")
             << QStringList{"search", "database/cat.png", "missing.ft1"}
-            << "file with precomputed db was not opened\nDatabase readed\n\n"
+            << "file with precomputed db was not opened\nmissing.ft1: No such file or "
+               "directory\nDatabase readed\n\n"
             << "pictrace-cli: missing.ft1: No such file or directory\n";
         QTest::newRow("folder as database")
             << QStringList{"multi", "precomputed_databases"}
-            << "file with precomputed db was not opened\nDatabase readed\n\n"
+            << "file with precomputed db was not opened\nprecomputed_databases: is a "
+               "folder\nDatabase readed\n\n"
             << "pictrace-cli: precomputed_databases: is a folder\n";
         QTest::newRow("pattern that does not load")
             << QStringList{"search", "nothing.png", "precomputed_databases/ok.ft1"}

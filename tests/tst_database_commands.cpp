@@ -230,7 +230,8 @@ private slots:
         run_command(*s.window, "read_database");
         s.wait_for_job();
         QCOMPARE(console.text(),
-                 QString("file with precomputed db was not opened\nDatabase readed\n"));
+                 QString("file with precomputed db was not opened\nremoved.ft1: No such file or "
+                         "directory\nDatabase readed\n"));
         QCOMPARE(label_text(*s.window, "label_out"), QString());
         QVERIFY(s.window->loaded_database().isEmpty());
     }

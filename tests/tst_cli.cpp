@@ -202,7 +202,9 @@ private slots:
         QCOMPARE(cli({"-r", "10", "build", "database", "reference"}).status, 0);
         const Run run = cli(arguments);
         QCOMPARE(run.status, 0);
-        match_lines(run.out, {"\\d+\tDatabase pre-processing done"});
+        match_lines(run.out, {"\\d+\tDatabase pre-processing done",
+                              "precomputed_databases/" + QRegularExpression::escape(file) +
+                                  ": 3 images written, 0 skipped, radius 10, step divisor 1"});
         QCOMPARE(file_bytes("precomputed_databases/" + file),
                  file_bytes("precomputed_databases/reference.ft1"));
     }
@@ -213,7 +215,9 @@ private slots:
         Workspace w;
         const Run run = cli({"-r", "10", "-c", "2", "build", "database", "cli"});
         QCOMPARE(run.status, 0);
-        match_lines(run.out, {"\\d+\tDatabase pre-processing done"});
+        match_lines(run.out, {"\\d+\tDatabase pre-processing done",
+                              "precomputed_databases/cli.ft1: 3 images written, 0 skipped, radius "
+                              "10, step divisor 2"});
 
         auto script = std::make_shared<DialogScript>();
         {
@@ -744,7 +748,10 @@ private slots:
         QStringList done_lines;
         for (int radius = 20; radius <= 150; radius += 10) {
             done_lines << QString("radius %1: precomputed_databases/db3_ft1_%1.ft1").arg(radius)
-                       << "\\d+\tDatabase pre-processing done";
+                       << "\\d+\tDatabase pre-processing done"
+                       << QString("precomputed_databases/db3_ft1_%1.ft1: 3 images written, 0 "
+                                  "skipped, radius %1, step divisor 1")
+                              .arg(radius);
         }
         match_lines(built.out, done_lines);
         QCOMPARE(QDir("precomputed_databases").entryList(QDir::Files).size(), 14);

@@ -136,8 +136,9 @@ private slots:
         ConsoleCapture console;
         run_command(*s.window, "pre_process_database");
         s.wait_for_job();
-        QCOMPARE(console.text(), QString("cannot open file for writing database"
-                                         "Database pre-processing done\n"));
+        QCOMPARE(console.text(), QString("cannot open file for writing database\n"
+                                         "precomputed_databases/no/such/folder.ft1: No such file "
+                                         "or directory\nDatabase pre-processing done\n"));
     }
 
     void cancelling_the_file_chooser()

@@ -240,6 +240,32 @@ private slots:
         QCOMPARE(file_bytes(input), before);
     }
 
+    void make_demo_keeps_a_folder_that_holds_files_data()
+    {
+        QTest::addColumn<bool>("holds_a_file");
+        QTest::addColumn<bool>("force");
+        QTest::addColumn<int>("status");
+        QTest::newRow("empty folder") << false << false << 0;
+        QTest::newRow("a file there") << true << false << 2;
+        QTest::newRow("a file there, --force") << true << true << 0;
+    }
+    void make_demo_keeps_a_folder_that_holds_files()
+    {
+        QFETCH(bool, holds_a_file);
+        QFETCH(bool, force);
+        QFETCH(int, status);
+        ScopedWorkdir dir;
+        QVERIFY(QDir().mkpath("ws"));
+        if (holds_a_file) {
+            QVERIFY(write_file("ws/notes.txt", "mine"));
+        }
+        const Run run = cli(force ? QStringList{"--force", "make-demo", "ws", "1"}
+                                  : QStringList{"make-demo", "ws", "1"});
+        QCOMPARE(run.status, status);
+        QCOMPARE(QFileInfo::exists("ws/database"), status == 0);
+        QCOMPARE(QFileInfo::exists("ws/notes.txt"), holds_a_file);
+    }
+
     void builds_that_read_no_image_data()
     {
         QTest::addColumn<QString>("file"); // the one file in the folder, or none

@@ -524,8 +524,8 @@ int run_make_demo(const CliOptions &options, const QStringList &args)
     }
     const QString &directory = args[0];
     if (!options.force && !QDir(directory).isEmpty(QDir::AllEntries | QDir::NoDotAndDotDot)) {
-        throw UsageError(QString("make-demo: %1 already holds files (--force writes into it)")
-                             .arg(directory));
+        throw UsageError(
+            QString("make-demo: %1 already holds files (--force writes into it)").arg(directory));
     }
     errno = 0;
     if (!QDir().mkpath(directory) || !QDir::setCurrent(directory)) {

@@ -38,8 +38,9 @@ QString file_state(const QString &path)
         return "not a regular file";
     }
     const FileChecksum sum = file_checksum(path);
-    return sum.ok ? QString("%1 bytes, checksum %2").arg(sum.bytes).arg(sum.value, 16, 16, QChar('0'))
-                  : sum.error;
+    return sum.ok
+               ? QString("%1 bytes, checksum %2").arg(sum.bytes).arg(sum.value, 16, 16, QChar('0'))
+               : sum.error;
 }
 
 QMap<QString, QString> input_states(const CommandFiles &files)
@@ -109,8 +110,8 @@ void refuse_outputs_that_are_inputs(const QString &command, const CommandFiles &
     for (const auto &output : files.outputs) {
         const QString canonical = QFileInfo(output.second).canonicalFilePath();
         if (!canonical.isEmpty() && inputs.contains(canonical)) {
-            throw UsageError(QString("%1 %2 is also an input of %3")
-                                 .arg(output.first, output.second, command));
+            throw UsageError(
+                QString("%1 %2 is also an input of %3").arg(output.first, output.second, command));
         }
     }
 }

@@ -45,17 +45,17 @@ PreparedRecord prepare_record(const WindowSettings &settings, const QString &dir
     // The image's pixels stay leased from the decode budget until its record is made.
     GreyRead read = read_grey_map(directory + "/" + file.fileName());
     if (!read.map) {
-        record.skipped =
-            QString("skipped %1: %2\n")
-                .arg(console::printable(file.fileName()),
-                     read.problem.isEmpty() ? QString("not an image") : read.problem);
+        record.skipped = QString("skipped %1: %2\n")
+                             .arg(console::printable(file.fileName()),
+                                  read.problem.isEmpty() ? QString("not an image") : read.problem);
         return record;
     }
     FeatureMap &grey = *read.map;
     grey.name = file.baseName();
     const QString problem = ft1_name_problem(grey.name);
     if (!problem.isEmpty()) {
-        record.skipped = QString("skipped %1: %2\n").arg(console::printable(file.fileName()), problem);
+        record.skipped =
+            QString("skipped %1: %2\n").arg(console::printable(file.fileName()), problem);
         return record;
     }
     try {
@@ -65,8 +65,8 @@ PreparedRecord prepare_record(const WindowSettings &settings, const QString &dir
         record.name = grey.name;
     } catch (const std::bad_alloc &) {
         record = PreparedRecord();
-        record.skipped =
-            QString("skipped %1: not enough memory for its map\n").arg(console::printable(file.fileName()));
+        record.skipped = QString("skipped %1: not enough memory for its map\n")
+                             .arg(console::printable(file.fileName()));
     }
     return record;
 }
@@ -180,7 +180,8 @@ bool build_database(const WindowSettings &settings, const QString &directory,
             const auto earlier = file_of_name.constFind(record.name);
             if (earlier != file_of_name.constEnd()) {
                 console::write(QString("two images stored as %1: %2 and %3\n")
-                                   .arg(console::printable(record.name), console::printable(*earlier),
+                                   .arg(console::printable(record.name),
+                                        console::printable(*earlier),
                                         console::printable(files[k].fileName())));
             } else {
                 file_of_name.insert(record.name, files[k].fileName());

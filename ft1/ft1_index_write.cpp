@@ -441,7 +441,7 @@ IndexWrite write_ft1_index(const QString &ft1_path, const IndexWriteOptions &opt
     // Nothing is made beside a pipe, a device or a folder (the reader refuses them too).
     const QFileInfo source(ft1_path);
     if (!source.isFile()) {
-        result.error = source.isDir()     ? QStringLiteral("is a folder")
+        result.error = source.isDir()    ? QStringLiteral("is a folder")
                        : source.exists() ? QStringLiteral("not a regular file")
                                          : QString::fromLocal8Bit(std::strerror(ENOENT));
         return result;

@@ -34,7 +34,8 @@ QString ft1_path()
 void write_bytes(const QString &path, const QByteArray &bytes)
 {
     QFile file(path);
-    if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate) || file.write(bytes) != bytes.size()) {
+    if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate) ||
+        file.write(bytes) != bytes.size()) {
         std::abort();
     }
 }
@@ -62,7 +63,8 @@ void write_seeds(const QString &directory)
     for (int k = 0; k < databases.size(); ++k) {
         write_bytes(ft1_path(), databases[k]);
         if (!write_ft1_index(ft1_path()).written ||
-            !QFile::copy(ft1_index_path(ft1_path()), QString("%1/seed%2.idx").arg(directory).arg(k))) {
+            !QFile::copy(ft1_index_path(ft1_path()),
+                         QString("%1/seed%2.idx").arg(directory).arg(k))) {
             std::abort();
         }
     }

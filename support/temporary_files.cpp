@@ -99,8 +99,7 @@ void remember(const QByteArray &path)
 int create_temporary_file(const QByteArray &target, QByteArray &path)
 {
     install_once();
-    static const char letters[] =
-        "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789";
+    static const char letters[] = "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789";
     for (int attempt = 0; attempt < 1000; ++attempt) {
         path = target + '.';
         for (int k = 0; k < 6; ++k) {
@@ -159,8 +158,8 @@ void remove_leftovers_of(const QByteArray &target)
             !made_by_mkstemp(name + prefix.size())) {
             continue;
         }
-        const int descriptor = ::openat(folder_fd, name, O_RDONLY | O_NONBLOCK | O_CLOEXEC |
-                                                             O_NOFOLLOW);
+        const int descriptor =
+            ::openat(folder_fd, name, O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOFOLLOW);
         if (descriptor < 0) {
             continue;
         }

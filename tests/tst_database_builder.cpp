@@ -66,7 +66,8 @@ private slots:
                                   "photo;101;300;1;4;\n"
                                   "-1;\n-1;\n-1;\n-1;\n"
                                   "EOR\n"));
-        QCOMPARE(console.section('\n', 0, 0), QString("skipped notes.txt: Unsupported image format"));
+        QCOMPARE(console.section('\n', 0, 0),
+                 QString("skipped notes.txt: Unsupported image format"));
         QVERIFY2(time_line.match(console.section('\n', 1)).hasMatch(), qPrintable(console));
         QCOMPARE(matcher.weights_x.size(), 51);
     }

@@ -264,8 +264,8 @@ private slots:
             } else {
                 QCOMPARE(lines[k],
                          QString("%1\tfile with precomputed db was not opened").arg(radius));
-                QCOMPARE(lines[k + 1], QString("%1: No such file or directory")
-                                           .arg(sweep_database_path(radius)));
+                QCOMPARE(lines[k + 1],
+                         QString("%1: No such file or directory").arg(sweep_database_path(radius)));
                 QCOMPARE(lines[k + 2], QString("database is empty, exiting..."));
                 k += 3;
             }

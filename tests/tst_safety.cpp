@@ -108,14 +108,15 @@ private slots:
             }
             QCOMPARE(index.exitCode(), 0);
             int used = 0;
-            for (const auto &source : {qMakePair(QString("a.ft1"), maps_a),
-                                       qMakePair(QString("b.ft1"), maps_b)}) {
+            for (const auto &source :
+                 {qMakePair(QString("a.ft1"), maps_a), qMakePair(QString("b.ft1"), maps_b)}) {
                 QFile::remove("db.ft1");
                 QVERIFY(QFile::copy(source.first, "db.ft1"));
                 const IndexRead read = read_ft1_index("db.ft1", true);
                 if (read.state == IndexState::used) {
                     ++used;
-                    QVERIFY2(same_maps(read.contents.maps, source.second), qPrintable(source.first));
+                    QVERIFY2(same_maps(read.contents.maps, source.second),
+                             qPrintable(source.first));
                 }
             }
             QCOMPARE(used, 1);
@@ -229,8 +230,8 @@ private slots:
         images("database", 2);
         images("patterns", 2, 60);
         QCOMPARE(cli({"-r", "10", "build", "database", "three"}).status, 0);
-        QVERIFY(QFile::copy("precomputed_databases/three.ft1",
-                            "precomputed_databases/db3_ft1_50.ft1"));
+        QVERIFY(
+            QFile::copy("precomputed_databases/three.ft1", "precomputed_databases/db3_ft1_50.ft1"));
         QCOMPARE(::symlink("precomputed_databases/three.ft1", "link.json"), 0);
         const QByteArray before = file_bytes(input);
         const Run run = cli(arguments);
@@ -297,11 +298,11 @@ private slots:
         const QByteArray index = file_bytes("precomputed_databases/db.ft1.idx");
         const Run run = cli({"build", "images", "db"});
         QCOMPARE(run.status, 1);
-        QVERIFY2(run.out.contains(
-                     QString("no image read from images: %1\n")
-                         .arg(existing ? "precomputed_databases/db.ft1 is left as it was"
-                                       : "no database written")),
-                 qPrintable(run.out));
+        QVERIFY2(
+            run.out.contains(QString("no image read from images: %1\n")
+                                 .arg(existing ? "precomputed_databases/db.ft1 is left as it was"
+                                               : "no database written")),
+            qPrintable(run.out));
         QCOMPARE(run.out.contains("skipped " + file + ": "), !file.isEmpty());
         QVERIFY2(run.out.endsWith(QString("precomputed_databases/db.ft1: 0 images written, %1 "
                                           "skipped, radius 50, step divisor 1\n")
@@ -318,11 +319,16 @@ private slots:
     {
         QTest::addColumn<QString>("name");
         QTest::addColumn<QString>("field"); // in the report
-        QTest::newRow("tab") << "a\tb.png" << "a\\tb.png";
-        QTest::newRow("line break") << "a\nb.png" << "a\\nb.png";
-        QTest::newRow("carriage return") << "a\rb.png" << "a\\rb.png";
-        QTest::newRow("backslash") << "a\\b.png" << "a\\\\b.png";
-        QTest::newRow("escape sequence") << "a\x1b[2Jb.png" << "a\x1b[2Jb.png";
+        QTest::newRow("tab") << "a\tb.png"
+                             << "a\\tb.png";
+        QTest::newRow("line break") << "a\nb.png"
+                                    << "a\\nb.png";
+        QTest::newRow("carriage return") << "a\rb.png"
+                                         << "a\\rb.png";
+        QTest::newRow("backslash") << "a\\b.png"
+                                   << "a\\\\b.png";
+        QTest::newRow("escape sequence") << "a\x1b[2Jb.png"
+                                         << "a\x1b[2Jb.png";
     }
     // A pattern's name keeps every report row at its fields, and reaches no console raw.
     void names_that_could_break_lines()
@@ -347,10 +353,11 @@ private slots:
         for (const QString &console : {build.out, build.err, run.err}) {
             QVERIFY2(!console.contains('\x1b') && !console.contains('\r'), qPrintable(console));
         }
-        QVERIFY2(build.out.contains("skipped " + QString(name).replace('\x1b', "\\x1b")
-                                                      .replace('\t', "\\t")
-                                                      .replace('\n', "\\n")
-                                                      .replace('\r', "\\r")),
+        QVERIFY2(build.out.contains("skipped " + QString(name)
+                                                     .replace('\x1b', "\\x1b")
+                                                     .replace('\t', "\\t")
+                                                     .replace('\n', "\\n")
+                                                     .replace('\r', "\\r")),
                  qPrintable(build.out));
     }
 
@@ -358,10 +365,14 @@ private slots:
     {
         QTest::addColumn<QString>("path");
         QTest::addColumn<QString>("reason");
-        QTest::newRow("a pipe") << "pipe.ft1" << "not a regular file";
-        QTest::newRow("a device") << "/dev/zero" << "not a regular file";
-        QTest::newRow("a folder") << "folder.ft1" << "is a folder";
-        QTest::newRow("nothing") << "none.ft1" << "No such file or directory";
+        QTest::newRow("a pipe") << "pipe.ft1"
+                                << "not a regular file";
+        QTest::newRow("a device") << "/dev/zero"
+                                  << "not a regular file";
+        QTest::newRow("a folder") << "folder.ft1"
+                                  << "is a folder";
+        QTest::newRow("nothing") << "none.ft1"
+                                 << "No such file or directory";
     }
     // Refused at once, with nothing written beside it.
     void index_of_what_is_no_file()

@@ -128,6 +128,27 @@ private slots:
         QCOMPARE(s.window->image_matcher().radius, 50);
     }
 
+    // The window's build of a folder with no image keeps the database it would have replaced.
+    void build_of_no_image_keeps_the_database()
+    {
+        Session s;
+        QVERIFY(s.dir.mkpath("empty"));
+        QVERIFY(s.dir.mkpath("precomputed_databases"));
+        QVERIFY(write_file("empty/notes.txt", "words"));
+        QVERIFY(write_file("precomputed_databases/kept.ft1", "a;101;101;1;1;\n5;\nEOR\n"));
+        s.script->directories << "empty";
+        s.script->texts << qMakePair(QString("kept"), true);
+        ConsoleCapture console;
+        run_command(*s.window, "pre_process_database");
+        s.wait_for_job();
+        QCOMPARE(console.text(), QString("skipped notes.txt: Unsupported image format\n"
+                                         "no image read from empty: "
+                                         "precomputed_databases/kept.ft1 is left as it was\n"
+                                         "Database pre-processing done\n"));
+        QCOMPARE(file_bytes("precomputed_databases/kept.ft1"),
+                 QByteArray("a;101;101;1;1;\n5;\nEOR\n"));
+    }
+
     void build_into_a_file_that_cannot_be_created()
     {
         Session s;

@@ -198,11 +198,11 @@ void MainWindow::pre_process_database_job(QList<QString> args)
         request.file_name = args[1];
         request.settings = matcher->settings();
         request.progress = [this](int done, int total) { show_progress(done, total); };
-        int records = 0;
-        request.records = &records;
+        BuildSummary summary;
+        request.summary = &summary;
         const bool written = commands::build(request);
         const QString status =
-            commands::build_status(database_directory() + args[1], written, records);
+            commands::build_status(database_directory() + args[1], written, summary.images);
         QMetaObject::invokeMethod(
             this, [this, status] { show_status(status); }, Qt::QueuedConnection);
     });

@@ -30,7 +30,7 @@
 void print_failure(const QString &text)
 {
     std::fprintf(stderr, "%s: %s\n", QCoreApplication::applicationName().toUtf8().constData(),
-                 text.toUtf8().constData());
+                 console::without_controls(text.toUtf8().toStdString()).c_str());
 }
 
 namespace {
@@ -219,6 +219,21 @@ QString pattern_problem(const QString &directory)
     return QString("%1: no readable pattern image").arg(directory);
 }
 
+// The build, ended by the line that sums it up.
+bool build_one(commands::BuildRequest request)
+{
+    BuildSummary summary;
+    request.summary = &summary;
+    const bool written = commands::build(request);
+    console::write(QString("%1: %2 images written, %3 skipped, radius %4, step divisor %5\n")
+                       .arg(database_directory() + request.file_name)
+                       .arg(summary.images)
+                       .arg(summary.skipped)
+                       .arg(request.settings.radius)
+                       .arg(request.settings.step_divisor));
+    return written;
+}
+
 int build_sweep(const QString &directory, int threads, bool index)
 {
     if (!folder_exists(directory)) {
@@ -235,7 +250,7 @@ int build_sweep(const QString &directory, int threads, bool index)
         request.threads = threads;
         request.progress = progress_of(progress);
         request.index = index;
-        all_written &= commands::build(request);
+        all_written &= build_one(request);
     }
     return all_written ? exit_ran : exit_unusable_input;
 }
@@ -414,7 +429,7 @@ int run_build(const CliOptions &options, const QStringList &args)
     request.threads = options.threads;
     request.progress = progress_of(progress);
     request.index = options.index;
-    return commands::build(request) ? exit_ran : exit_unusable_input;
+    return build_one(request) ? exit_ran : exit_unusable_input;
 }
 
 int run_build_sweep(const CliOptions &options, const QStringList &args)
@@ -622,8 +637,14 @@ int run_make_demo(const CliOptions &options, const QStringList &args)
         }
     }
     const QString &directory = args[0];
+    if (!options.force && !QDir(directory).isEmpty(QDir::AllEntries | QDir::NoDotAndDotDot)) {
+        throw UsageError(
+            QString("make-demo: %1 already holds files (--force writes into it)").arg(directory));
+    }
+    errno = 0;
     if (!QDir().mkpath(directory) || !QDir::setCurrent(directory)) {
-        print_failure(QString("cannot make the folder %1").arg(directory));
+        print_failure(QString("cannot make the folder %1\n%1: %2")
+                          .arg(directory, system_error(errno ? errno : ENOTDIR)));
         return exit_unusable_input;
     }
     const QString error = write_demo_images(".", demo);

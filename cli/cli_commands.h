@@ -32,6 +32,7 @@ struct CliOptions {
     bool both = false;  // monster: the literal and the aligned sweep
     ScaleRange scales;  // the indexed search's scales of crops
     bool check = false; // exit_not_accepted when an answer is not accepted
+    bool force = false; // make-demo: into a folder that holds files
 };
 
 // A usage problem found while a command reads its arguments.

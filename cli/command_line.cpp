@@ -1,6 +1,7 @@
 #include "cli/command_line.h"
 
 #include "cli/cli_commands.h"
+#include "cli/command_inputs.h"
 #include "cli/terminal.h"
 #include "evaluation/answer.h"
 #include "maps/image_file.h"
@@ -172,6 +173,11 @@ const std::vector<OptionSpec> &option_table()
          {},
          "leave out the informational lines (loading, timings, progress):\n"
          "the answer, the results and the errors stay"},
+        {{"force"},
+         "",
+         {"make-demo"},
+         "write into a folder that already holds files (they may be\n"
+         "replaced)"},
         {{"h", "help"}, "", {}, "this help; after a command, the command's help"},
         {{"v", "version"}, "", {}, "the version"},
     };
@@ -482,6 +488,7 @@ CliOptions read_options(const QCommandLineParser &parser, const CommandSpec &com
     options.index = parser.isSet("index");
     options.check = parser.isSet("check");
     options.both = parser.isSet("both");
+    options.force = parser.isSet("force");
     if (options.both && options.mode != SearchMode::literal) {
         throw UsageError("--both runs the literal and then the aligned sweep: use it without "
                          "--search or --aligned");
@@ -555,6 +562,11 @@ int run_command_line(const QStringList &arguments, bool shares_work)
     const QString workdir = parser.value("workdir");
     if (!workdir.isEmpty() && !QDir::setCurrent(workdir)) {
         print_failure(QString("no folder %1 to work in").arg(workdir));
+        return exit_unusable_input;
+    }
+    const CommandFiles files = command_files(command.name, options, positional);
+    refuse_outputs_that_are_inputs(command.name, files);
+    if (!same_inputs_everywhere(files)) {
         return exit_unusable_input;
     }
     return command.run(options, positional);

@@ -37,6 +37,16 @@ QJsonValue json_number(double value)
     return std::isfinite(value) ? QJsonValue(value) : QJsonValue();
 }
 
+// A text field of the report: a tab, line break, carriage return or backslash in a name would
+// break its row, so they are escaped as \t, \n, \r and \\.
+QString report_field(QString text)
+{
+    return text.replace('\\', "\\\\")
+        .replace('\t', "\\t")
+        .replace('\n', "\\n")
+        .replace('\r', "\\r");
+}
+
 QJsonValue json_text(const QString &text)
 {
     return text.isEmpty() ? QJsonValue() : QJsonValue(text);
@@ -81,8 +91,8 @@ QByteArray report_rows(int radius, const QList<Answer> &answers)
 {
     QByteArray rows;
     for (const Answer &answer : answers) {
-        QStringList fields = {QString::number(radius), answer.file, answer.base_name,
-                              answer.picked_name};
+        QStringList fields = {QString::number(radius), report_field(answer.file),
+                              report_field(answer.base_name), report_field(answer.picked_name)};
         if (answer.best) {
             fields << float_text(answer.best->score) << QString::number(answer.best->x)
                    << QString::number(answer.best->y);
@@ -91,7 +101,7 @@ QByteArray report_rows(int radius, const QList<Answer> &answers)
                    << ""
                    << "";
         }
-        fields << (answer.found ? "1" : "0") << answer.found_image;
+        fields << (answer.found ? "1" : "0") << report_field(answer.found_image);
         if (answer.best) {
             fields << QString::number(answer.crop.x()) << QString::number(answer.crop.y())
                    << QString::number(answer.crop.width()) << QString::number(answer.crop.height())
@@ -107,7 +117,7 @@ QByteArray report_rows(int radius, const QList<Answer> &answers)
                << QString::number(answer.map_size.width())
                << QString::number(answer.map_size.height()) << QString::number(answer.cells());
         if (answer.runner_up) {
-            fields << answer.runner_up->name << float_text(answer.runner_up->score);
+            fields << report_field(answer.runner_up->name) << float_text(answer.runner_up->score);
         } else {
             fields << ""
                    << "";

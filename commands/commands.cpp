@@ -1,7 +1,6 @@
 #include "commands/commands.h"
 
 #include "commands/settings_verdict.h"
-#include "ft1/database_builder.h"
 #include "ft1/database_file.h"
 #include "ft1/ft1_index.h"
 #include "ft1/value_guard.h"
@@ -12,6 +11,7 @@
 #include "search/database_search.h"
 #include "support/console.h"
 
+#include <QFile>
 #include <QFileInfo>
 #include <QSet>
 
@@ -160,14 +160,20 @@ bool build(const BuildRequest &request)
     BuildOptions options;
     options.threads = request.threads;
     options.progress = request.progress;
-    options.records = request.records;
+    options.summary = request.summary;
     const bool written =
         build_database(request.settings, request.directory, request.file_name, options);
     console::write("Database pre-processing done\n");
     // An index left as it was would describe the database that was replaced.
     const QString path = database_directory() + request.file_name;
-    if (written && (request.index || QFileInfo::exists(ft1_index_path(path)))) {
-        return write_index(path);
+    const QString index_path = ft1_index_path(path);
+    if (written && (request.index || QFileInfo::exists(index_path))) {
+        if (!write_index(path)) {
+            if (QFile::exists(index_path) && QFile::remove(index_path)) {
+                console::write(index_path + ": removed, as it described the database replaced\n");
+            }
+            return false;
+        }
     }
     return written;
 }

@@ -11,6 +11,7 @@
 #include "evaluation/answer.h"
 #include "evaluation/multi_search.h"
 #include "evaluation/radius_sweep.h"
+#include "ft1/database_builder.h"
 #include "ft1/ft1_contents.h"
 #include "maps/feature_map.h"
 #include "maps/sorted_cells.h"
@@ -70,13 +71,14 @@ struct BuildRequest {
     WindowSettings settings;
     int threads = 0; // 0: one per core
     Progress progress;
-    bool index = false;     // also write the binary index (an index already there is always remade)
-    int *records = nullptr; // when set, receives the number of records written
+    bool index = false; // also write the binary index (an index already there is always remade)
+    BuildSummary *summary = nullptr; // what the build read, when given
 };
 
 // Pre-process database: the builder's lines, then "Database pre-processing done\n"; then, when
 // the database has a binary index or one is asked for, the index made anew. Settings
-// that give no window step are refused before anything else. True when the file was written.
+// that give no window step are refused before anything else. An index that cannot be made
+// anew is removed, with a line that says so. True when the file was written.
 bool build(const BuildRequest &request);
 
 // Writes the binary index beside the database at `path`, with the line "PATH.idx: written" or

@@ -1,6 +1,7 @@
 #include "demo/synthetic_images.h"
 
 #include <QDir>
+#include <QImageWriter>
 #include <QPainter>
 
 #include <algorithm>
@@ -213,9 +214,14 @@ QString write_demo_images(const QString &directory, const DemoWorkspace &demo)
         const QImage image = synthetic_image(demo.seed, k, width, height);
         const QString name = QString("img%1").arg(k, 3, 10, QLatin1Char('0'));
         const QRect crop = synthetic_crop(random, width, height, 320);
-        if (!image.save(root.filePath("database/" + name + ".png")) ||
-            !image.copy(crop).save(root.filePath("patterns/" + name + ".crop.png"))) {
-            return QString("cannot write the images of %1").arg(directory);
+        for (const auto &file :
+             {qMakePair(root.filePath("database/" + name + ".png"), image),
+              qMakePair(root.filePath("patterns/" + name + ".crop.png"), image.copy(crop))}) {
+            QImageWriter writer(file.first);
+            if (!writer.write(file.second)) {
+                return QString("cannot write the images of %1\n%2: %3")
+                    .arg(directory, file.first, writer.errorString());
+            }
         }
     }
     return QString();

@@ -41,7 +41,8 @@ PatternSet read_patterns(const QString &directory, int threads)
                 set.maps.append(*read.map);
                 set.files.append(files[k].fileName());
             } else if (read.refused) {
-                console::write(QString("skipped %1: %2\n").arg(files[k].fileName(), read.problem));
+                console::write(QString("skipped %1: %2\n")
+                                   .arg(console::printable(files[k].fileName()), read.problem));
             }
             return true;
         });

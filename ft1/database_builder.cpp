@@ -31,8 +31,7 @@ QString database_directory()
 
 namespace {
 
-// What one listed file contributes to the database: its record, or the reason it is left out
-// (empty for a file that is not an image, which is skipped silently).
+// What one listed file contributes to the database: its record, or the reason it is left out.
 struct PreparedRecord {
     QByteArray text;
     QString name; // the base name it is stored under
@@ -46,16 +45,17 @@ PreparedRecord prepare_record(const WindowSettings &settings, const QString &dir
     // The image's pixels stay leased from the decode budget until its record is made.
     GreyRead read = read_grey_map(directory + "/" + file.fileName());
     if (!read.map) {
-        if (read.refused) {
-            record.skipped = QString("skipped %1: %2\n").arg(file.fileName(), read.problem);
-        }
+        record.skipped = QString("skipped %1: %2\n")
+                             .arg(console::printable(file.fileName()),
+                                  read.problem.isEmpty() ? QString("not an image") : read.problem);
         return record;
     }
     FeatureMap &grey = *read.map;
     grey.name = file.baseName();
     const QString problem = ft1_name_problem(grey.name);
     if (!problem.isEmpty()) {
-        record.skipped = QString("skipped %1: %2\n").arg(file.fileName(), problem);
+        record.skipped =
+            QString("skipped %1: %2\n").arg(console::printable(file.fileName()), problem);
         return record;
     }
     try {
@@ -65,8 +65,8 @@ PreparedRecord prepare_record(const WindowSettings &settings, const QString &dir
         record.name = grey.name;
     } catch (const std::bad_alloc &) {
         record = PreparedRecord();
-        record.skipped =
-            QString("skipped %1: not enough memory for its map\n").arg(file.fileName());
+        record.skipped = QString("skipped %1: not enough memory for its map\n")
+                             .arg(console::printable(file.fileName()));
     }
     return record;
 }
@@ -154,7 +154,8 @@ bool build_database(const WindowSettings &settings, const QString &directory,
         opened = shard->broadcast(opened ? "1" : "0") == "1";
     }
     if (!opened) {
-        console::write("cannot open file for writing database");
+        console::write(QString("cannot open file for writing database\n%1: %2\n")
+                           .arg(path, file ? file->error() : QString("the lead process failed")));
         return false;
     }
     QDir listing(directory);
@@ -168,17 +169,20 @@ bool build_database(const WindowSettings &settings, const QString &directory,
     QByteArray buffer;
     // Base names identify the images in every answer: two images under one name are told.
     QHash<QString, QString> file_of_name;
-    int records = 0;
+    BuildSummary summary;
     const std::function<bool(int, PreparedRecord &)> take = [&](int k, PreparedRecord &record) {
         if (!record.skipped.isEmpty()) {
             console::write(record.skipped);
+            ++summary.skipped;
         }
+        summary.images += record.text.isEmpty() ? 0 : 1;
         if (!record.text.isEmpty()) {
-            ++records;
             const auto earlier = file_of_name.constFind(record.name);
             if (earlier != file_of_name.constEnd()) {
                 console::write(QString("two images stored as %1: %2 and %3\n")
-                                   .arg(record.name, *earlier, files[k].fileName()));
+                                   .arg(console::printable(record.name),
+                                        console::printable(*earlier),
+                                        console::printable(files[k].fileName())));
             } else {
                 file_of_name.insert(record.name, files[k].fileName());
             }
@@ -202,11 +206,25 @@ bool build_database(const WindowSettings &settings, const QString &directory,
                 return written;
             });
     }
+    // A database of no image would replace one that holds some: it is not written.
+    bool none_read = summary.images == 0;
     if (writer) {
-        written = written && write_out(*file, buffer, true) && file->commit();
+        written = written && (none_read || (write_out(*file, buffer, true) && file->commit()));
     }
     if (shard) {
-        written = shard->broadcast(written ? "1" : "0") == "1";
+        const QByteArray lead = shard->broadcast(!written ? "0" : none_read ? "2" : "1");
+        written = lead != "0";
+        none_read = lead == "2";
+    }
+    if (options.summary) {
+        *options.summary = summary;
+    }
+    if (written && none_read) {
+        console::write(QString("no image read from %1: %2\n")
+                           .arg(directory, QFileInfo::exists(path)
+                                               ? path + " is left as it was"
+                                               : QString("no database written")));
+        return false;
     }
     if (!written) {
         console::write(QString("cannot write database file %1: %2\n")
@@ -214,8 +232,5 @@ bool build_database(const WindowSettings &settings, const QString &directory,
         return false;
     }
     console::write(std::to_string(ticks_between(start, tick_ms())) + "\t");
-    if (options.records) {
-        *options.records = records;
-    }
     return true;
 }

@@ -39,7 +39,8 @@ Ft1Contents load_database_file(const QString &path, const LoadOptions &options)
 {
     Ft1Contents contents = read_ft1(path, options);
     if (!contents.opened) {
-        console::write("file with precomputed db was not opened\n");
+        console::write("file with precomputed db was not opened\n" + path + ": " + contents.error +
+                       "\n");
         return contents;
     }
     if (!contents.index_note.isEmpty()) {

@@ -28,8 +28,8 @@ Ft1Contents read_ft1(const QString &path, const LoadOptions &options = LoadOptio
 QString ft1_summary(int header_lines);
 
 // Reads the file and writes the loader's console lines: why an index beside it is not used,
-// every malformed line, or "file with precomputed db was not opened\n" when the file cannot
-// be opened.
+// every malformed line, or "file with precomputed db was not opened\n" and "PATH: why\n" when
+// the file cannot be opened.
 Ft1Contents load_database_file(const QString &path, const LoadOptions &options = LoadOptions());
 
 // Appends the maps of the complete records of the ".ft1" file to `database`, writes every

@@ -20,6 +20,7 @@
 #include <QHash>
 #include <QMap>
 
+#include <cerrno>
 #include <cstring>
 #include <vector>
 
@@ -437,6 +438,14 @@ IndexHeader header_of(const FirstPass &read, const IndexCounts &counts, const In
 IndexWrite write_ft1_index(const QString &ft1_path, const IndexWriteOptions &options)
 {
     IndexWrite result;
+    // Nothing is made beside a pipe, a device or a folder (the reader refuses them too).
+    const QFileInfo source(ft1_path);
+    if (!source.isFile()) {
+        result.error = source.isDir()    ? QStringLiteral("is a folder")
+                       : source.exists() ? QStringLiteral("not a regular file")
+                                         : QString::fromLocal8Bit(std::strerror(ENOENT));
+        return result;
+    }
     AtomicFile file(ft1_index_path(ft1_path));
     if (!file.open()) {
         result.error = file.error();

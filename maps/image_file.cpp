@@ -5,6 +5,7 @@
 #include <QImageReader>
 #include <QRegularExpression>
 
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <cstring>
@@ -48,6 +49,54 @@ qint32 little_endian_32(const QByteArray &bytes, int at)
 int little_endian_16(const QByteArray &bytes, int at)
 {
     return static_cast<quint8>(bytes[at]) | static_cast<quint8>(bytes[at + 1]) << 8;
+}
+
+QString too_many_pixels(QSize size)
+{
+    return with_advice(
+        QString("%1 x %2 pixels (%3 megapixels), more than the limit of %4 megapixels")
+            .arg(size.width())
+            .arg(size.height())
+            .arg(megapixels(qint64(size.width()) * size.height()), megapixels(pixel_limit())));
+}
+
+quint32 big_endian_32(const QByteArray &bytes, int at)
+{
+    quint32 value = 0;
+    for (int k = 0; k < 4; ++k) {
+        value = value << 8 | static_cast<quint8>(bytes[at + k]);
+    }
+    return value;
+}
+
+// The largest image an icon file holds: its directory says at most 256 x 256, but an entry may
+// be a PNG of any size, which the decoder makes whole.
+QSize largest_icon(QFile &file)
+{
+    const qint64 start = file.pos();
+    QSize largest;
+    const QByteArray head = file.seek(0) ? file.read(6) : QByteArray();
+    const int entries = head.size() == 6 ? little_endian_16(head, 4) : 0;
+    for (int k = 0; k < entries && file.seek(6 + 16 * k); ++k) {
+        const QByteArray entry = file.read(16);
+        if (entry.size() < 16) {
+            break;
+        }
+        QSize size(static_cast<quint8>(entry[0]) ? static_cast<quint8>(entry[0]) : 256,
+                   static_cast<quint8>(entry[1]) ? static_cast<quint8>(entry[1]) : 256);
+        const QByteArray png =
+            file.seek(quint32(little_endian_32(entry, 12))) ? file.read(24) : QByteArray();
+        if (png.size() == 24 && png.startsWith("\x89PNG\r\n\x1a\n")) {
+            size = QSize(int(std::min<quint32>(big_endian_32(png, 16), 1u << 30)),
+                         int(std::min<quint32>(big_endian_32(png, 20), 1u << 30)));
+        }
+        if (qint64(size.width()) * size.height() >
+            qint64(largest.width()) * std::max(0, largest.height())) {
+            largest = size;
+        }
+    }
+    file.seek(start);
+    return largest;
 }
 
 // Whole numbers after the header's magic, skipping white space and comments (PNM).
@@ -183,6 +232,14 @@ ImageRead read_image_file(const QString &path)
         return result;
     }
     const QByteArray head = file.peek(4096);
+    // An icon is told by its first bytes; its entries are looked at before any decoder does.
+    const QSize icon =
+        head.startsWith(QByteArray("\0\0\1\0", 4)) || head.startsWith(QByteArray("\0\0\2\0", 4))
+            ? largest_icon(file)
+            : QSize();
+    if (icon.isValid() && qint64(icon.width()) * icon.height() > pixel_limit()) {
+        return refuse(too_many_pixels(icon));
+    }
     // The format is told by the contents; failing that, by the suffix (formats without a
     // signature), as a reader opening the file by name would try.
     QImageReader reader(&file);
@@ -205,16 +262,15 @@ ImageRead read_image_file(const QString &path)
     if (!size.isValid()) {
         size = declared_image_size(head);
     }
+    if (icon.isValid()) {
+        size = icon;
+    }
     if (!size.isValid() || size.isEmpty()) {
         return refuse("the image does not declare its size");
     }
     const qint64 pixels = qint64(size.width()) * size.height();
     if (pixels > pixel_limit()) {
-        return refuse(with_advice(QString("%1 x %2 pixels (%3 megapixels), more than the limit "
-                                          "of %4 megapixels")
-                                      .arg(size.width())
-                                      .arg(size.height())
-                                      .arg(megapixels(pixels), megapixels(pixel_limit()))));
+        return refuse(too_many_pixels(size));
     }
     result.lease = decode_budget().take(pixels);
     try {

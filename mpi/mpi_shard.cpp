@@ -1,6 +1,7 @@
 #include "mpi/mpi_shard.h"
 
 #include "support/console.h"
+#include "support/temporary_files.h"
 
 #include <mpi.h>
 
@@ -170,6 +171,8 @@ void MpiJob::abort(const std::string &why)
     if (write(m_error_fd, line.data(), line.size()) < 0) {
         // Nothing more can be said.
     }
+    // What is left behind by the files being written aside: nothing.
+    remove_temporary_files();
     MPI_Abort(MPI_COMM_WORLD, 1);
     std::_Exit(1);
 }

@@ -7,7 +7,7 @@ _pictrace_cli()
     local commands="build build-sweep search multi monster info index make-demo"
     local options="-C --workdir -r --radius -c --step-divisor --report --json -j --threads
         --html --plot --both --max-megapixels --search --aligned --scales --index --check -q
-        --quiet -h --help -v --version"
+        --quiet --force -h --help -v --version"
 
     case $prev in
         -C | --workdir)

@@ -1,5 +1,7 @@
 #include "support/atomic_file.h"
 
+#include "support/temporary_files.h"
+
 #include <QFile>
 #include <QFileInfo>
 
@@ -21,6 +23,7 @@ AtomicFile::~AtomicFile()
     }
     if (!m_temporary.isEmpty()) {
         ::unlink(m_temporary.constData());
+        forget_temporary_file(m_temporary);
     }
 }
 
@@ -42,12 +45,12 @@ bool AtomicFile::open()
                                             : QStringLiteral("not a regular file");
         return false;
     }
-    QByteArray pattern = target + ".XXXXXX";
-    m_descriptor = ::mkostemp(pattern.data(), O_CLOEXEC);
+    remove_leftovers_of(target);
+    m_descriptor = create_temporary_file(target, m_temporary);
     if (m_descriptor < 0) {
+        m_temporary.clear();
         return fail(errno);
     }
-    m_temporary = pattern;
     // The new file gets the old one's permissions, or those a new file would get.
     mode_t mode = 0666;
     if (exists) {
@@ -134,6 +137,7 @@ bool AtomicFile::commit()
     if (::rename(m_temporary.constData(), QFile::encodeName(m_path).constData()) != 0) {
         return fail(errno);
     }
+    forget_temporary_file(m_temporary);
     m_temporary.clear();
     return true;
 }

@@ -1,5 +1,7 @@
 #include "support/mapped_files.h"
 
+#include "support/temporary_files.h"
+
 #include <QCoreApplication>
 #include <QFile>
 
@@ -32,6 +34,7 @@ void on_bus_error(int signal, siginfo_t *info, void *context)
         if (begin && address >= begin && address < begin + slot.size.load()) {
             const ssize_t written = ::write(2, slot.message, slot.length.load());
             static_cast<void>(written);
+            remove_temporary_files();
             ::_exit(1);
         }
     }

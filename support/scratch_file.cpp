@@ -1,5 +1,7 @@
 #include "support/scratch_file.h"
 
+#include "support/temporary_files.h"
+
 #include <QFile>
 #include <QFileInfo>
 
@@ -11,14 +13,15 @@
 
 ScratchFile::ScratchFile(const QString &beside)
 {
-    QByteArray pattern =
-        QFile::encodeName(QFileInfo(beside).absolutePath() + "/.pictrace-scratch.XXXXXX");
-    m_descriptor = ::mkostemp(pattern.data(), O_CLOEXEC);
+    QByteArray path;
+    m_descriptor = create_temporary_file(
+        QFile::encodeName(QFileInfo(beside).absolutePath() + "/.pictrace-scratch"), path);
     if (m_descriptor < 0) {
         fail(errno);
         return;
     }
-    ::unlink(pattern.constData());
+    ::unlink(path.constData());
+    forget_temporary_file(path);
 }
 
 ScratchFile::~ScratchFile()

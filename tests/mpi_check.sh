@@ -99,6 +99,30 @@ compare monster-indexed -C "$ws" --search indexed --report "$work/report.tsv" mo
 compare missing-database -C "$ws" -r 20 multi precomputed_databases/none.ft1
 compare wrong-settings -C "$ws" -r 30 multi "$db"
 
+# A process that sees other inputs at the same paths (its own working folder): the job ends
+# before any search, every process with status 1, with a line naming the process and the file.
+differing() {
+    local name=$1 expected=$2
+    shift 2
+    local status=0
+    mpirun --oversubscribe --allow-run-as-root -n 2 "$mpi" -C "$ws" "$@" : \
+        -n 1 "$mpi" -C "$work/other" "$@" >"$work/$name.out" 2>"$work/$name.err" || status=$?
+    [ "$status" = 1 ] || fail "$name: exit status $status"
+    grep -qF "pictrace-mpi: process 2: $expected differs from process 0's" "$work/$name.err" ||
+        fail "$name: no line names process 2 and $expected"
+    grep -q "Database readed" "$work/$name.out" && fail "$name: searched all the same"
+    echo "ok: $name refused"
+}
+cp -r "$ws" "$work/other"
+echo >>"$work/other/$db"
+differing other-database "$db" -r 20 -c 2 multi "$db"
+differing other-database-search "$db" -r 20 -c 2 search patterns/img005.crop.png "$db"
+cp "$ws/$db" "$work/other/$db"
+cp "$ws/patterns/img005.crop.png" "$work/other/patterns/extra.png"
+differing other-patterns patterns/extra.png -r 20 -c 2 multi "$db"
+differing other-images patterns/extra.png -r 20 -c 2 build patterns copy
+rm -rf "$work/other"
+
 # Commands that write beside their inputs run in one process.
 status=0
 mpirun_n 2 -C "$ws" index "$db" >/dev/null 2>"$work/index.err" || status=$?

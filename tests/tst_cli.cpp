@@ -263,7 +263,9 @@ private slots:
         QCOMPARE(cli({"-r", "10", "build", "database", "reference"}).status, 0);
         const Run run = cli(arguments);
         QCOMPARE(run.status, 0);
-        match_lines(run.out, {"\\d+\tDatabase pre-processing done"});
+        match_lines(run.out, {"\\d+\tDatabase pre-processing done",
+                              "precomputed_databases/" + QRegularExpression::escape(file) +
+                                  ": 3 images written, 0 skipped, radius 10, step divisor 1"});
         QCOMPARE(file_bytes("precomputed_databases/" + file),
                  file_bytes("precomputed_databases/reference.ft1"));
     }
@@ -274,7 +276,9 @@ private slots:
         Workspace w;
         const Run run = cli({"-r", "10", "-c", "2", "build", "database", "cli"});
         QCOMPARE(run.status, 0);
-        match_lines(run.out, {"\\d+\tDatabase pre-processing done"});
+        match_lines(run.out, {"\\d+\tDatabase pre-processing done",
+                              "precomputed_databases/cli.ft1: 3 images written, 0 skipped, radius "
+                              "10, step divisor 2"});
 
         auto script = std::make_shared<DialogScript>();
         {
@@ -310,11 +314,13 @@ private slots:
                                     << "";
         QTest::newRow("database that does not open")
             << QStringList{"search", "database/cat.png", "missing.ft1"}
-            << "file with precomputed db was not opened\nDatabase readed\n\n"
+            << "file with precomputed db was not opened\nmissing.ft1: No such file or "
+               "directory\nDatabase readed\n\n"
             << "pictrace-cli: missing.ft1: No such file or directory\n";
         QTest::newRow("folder as database")
             << QStringList{"multi", "precomputed_databases"}
-            << "file with precomputed db was not opened\nDatabase readed\n\n"
+            << "file with precomputed db was not opened\nprecomputed_databases: is a "
+               "folder\nDatabase readed\n\n"
             << "pictrace-cli: precomputed_databases: is a folder\n";
         // The pattern is read before the databases.
         QTest::newRow("pattern that does not load")
@@ -944,7 +950,10 @@ private slots:
         QStringList done_lines;
         for (int radius = 20; radius <= 150; radius += 10) {
             done_lines << QString("radius %1: precomputed_databases/db3_ft1_%1.ft1").arg(radius)
-                       << "\\d+\tDatabase pre-processing done";
+                       << "\\d+\tDatabase pre-processing done"
+                       << QString("precomputed_databases/db3_ft1_%1.ft1: 3 images written, 0 "
+                                  "skipped, radius %1, step divisor 1")
+                              .arg(radius);
         }
         match_lines(built.out, done_lines);
         QCOMPARE(QDir("precomputed_databases").entryList(QDir::Files).size(), 14);

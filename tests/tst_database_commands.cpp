@@ -25,6 +25,16 @@ struct Session {
         DialogScript::install(*window, script);
     }
     void wait_for_job() { QTRY_VERIFY_WITH_TIMEOUT(!window->job_running(), 60000); }
+    // Pre-process database of `folder` under `name`, as typed; the console's text.
+    QString build(const QString &folder, const QString &name)
+    {
+        script->directories << folder;
+        script->texts << qMakePair(name, true);
+        ConsoleCapture console;
+        run_command(*window, "pre_process_database");
+        wait_for_job();
+        return console.text();
+    }
 
     ScopedWorkdir dir;
     std::shared_ptr<DialogScript> script = std::make_shared<DialogScript>();
@@ -131,16 +141,30 @@ private slots:
         QCOMPARE(s.window->image_matcher().radius, 50);
     }
 
+    // The window's build of a folder with no image keeps the database it would have replaced.
+    void build_of_no_image_keeps_the_database()
+    {
+        Session s;
+        QVERIFY(s.dir.mkpath("empty"));
+        QVERIFY(s.dir.mkpath("precomputed_databases"));
+        QVERIFY(write_file("empty/notes.txt", "words"));
+        QVERIFY(write_file("precomputed_databases/kept.ft1", "a;101;101;1;1;\n5;\nEOR\n"));
+        QCOMPARE(s.build("empty", "kept"),
+                 QString("skipped notes.txt: Unsupported image format\n"
+                         "no image read from empty: "
+                         "precomputed_databases/kept.ft1 is left as it was\n"
+                         "Database pre-processing done\n"));
+        QCOMPARE(file_bytes("precomputed_databases/kept.ft1"),
+                 QByteArray("a;101;101;1;1;\n5;\nEOR\n"));
+    }
+
     void build_into_a_file_that_cannot_be_created()
     {
         Session s;
-        s.script->directories << "images";
-        s.script->texts << qMakePair(QString("no/such/folder"), true);
-        ConsoleCapture console;
-        run_command(*s.window, "pre_process_database");
-        s.wait_for_job();
-        QCOMPARE(console.text(), QString("cannot open file for writing database"
-                                         "Database pre-processing done\n"));
+        QCOMPARE(s.build("images", "no/such/folder"),
+                 QString("cannot open file for writing database\n"
+                         "precomputed_databases/no/such/folder.ft1: No such file "
+                         "or directory\nDatabase pre-processing done\n"));
         QTRY_COMPARE(s.window->status_text(),
                      QString("Nothing written to precomputed_databases/no/such/folder.ft1 (see "
                              "the console)"));
@@ -236,7 +260,8 @@ private slots:
         run_command(*s.window, "read_database");
         s.wait_for_job();
         QCOMPARE(console.text(),
-                 QString("file with precomputed db was not opened\nDatabase readed\n"));
+                 QString("file with precomputed db was not opened\nremoved.ft1: No such file or "
+                         "directory\nDatabase readed\n"));
         QCOMPARE(label_text(*s.window, "label_out"), QString());
         QVERIFY(s.window->loaded_database().isEmpty());
     }

@@ -209,7 +209,8 @@ private slots:
         QString message = "before";
         ConsoleCapture console;
         ImageMatcher(50, 1, ImageMatcher::Quiet{}).load_database("nowhere.ft1", database, message);
-        QCOMPARE(console.text(), QString("file with precomputed db was not opened\n"));
+        QCOMPARE(console.text(), QString("file with precomputed db was not opened\n"
+                                         "nowhere.ft1: No such file or directory\n"));
         QCOMPARE(message, QString("before"));
         QCOMPARE(database.size(), 1);
     }
@@ -222,7 +223,8 @@ private slots:
         QString message;
         ConsoleCapture console;
         ImageMatcher(50, 1, ImageMatcher::Quiet{}).load_database("folder.ft1", database, message);
-        QCOMPARE(console.text(), QString("file with precomputed db was not opened\n"));
+        QCOMPARE(console.text(),
+                 QString("file with precomputed db was not opened\nfolder.ft1: is a folder\n"));
     }
 
     void loading_appends_to_what_is_there()

@@ -211,7 +211,7 @@ private slots:
         ConsoleCapture console;
         run_command(*w.window, "monster_compare");
         const QStringList lines = lines_of(console.text());
-        QCOMPARE(lines.size(), 14 * 2 - 1);
+        QCOMPARE(lines.size(), 14 * 3 - 2);
         int k = 0;
         for (int radius : sweep_radii()) {
             if (radius == 50) {
@@ -221,8 +221,10 @@ private slots:
             } else {
                 QCOMPARE(lines[k],
                          QString("%1\tfile with precomputed db was not opened").arg(radius));
-                QCOMPARE(lines[k + 1], QString("database is empty, exiting..."));
-                k += 2;
+                QCOMPARE(lines[k + 1],
+                         QString("%1: No such file or directory").arg(sweep_database_path(radius)));
+                QCOMPARE(lines[k + 2], QString("database is empty, exiting..."));
+                k += 3;
             }
         }
         QCOMPARE(label_text(*w.window, "label_out"), QString("Success rate: 0 %"));

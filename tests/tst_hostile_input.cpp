@@ -114,6 +114,19 @@ QByteArray bmp(qint32 width, qint32 height)
            QByteArray(24, '\0') + QByteArray(64, '\x7f');
 }
 
+// An icon of one entry (its directory says 256 x 256), the image given.
+QByteArray ico(const QByteArray &image)
+{
+    QByteArray bytes("\0\0\1\0\1\0", 6);
+    bytes += QByteArray("\0\0\0\0\1\0\x20\0", 8);
+    for (quint32 value : {quint32(image.size()), quint32(22)}) {
+        for (int k = 0; k < 4; ++k) {
+            bytes += char(value >> (8 * k) & 0xff);
+        }
+    }
+    return bytes + image;
+}
+
 QByteArray gif(int width, int height)
 {
     return "GIF89a" + little_endian(quint32(width), 2) + little_endian(quint32(height), 2) +
@@ -143,7 +156,8 @@ private slots:
     {
         QTest::addColumn<QString>("name");
         QTest::addColumn<QByteArray>("bytes");
-        QTest::addColumn<QString>("line"); // on standard output; empty: the file is no image
+        // On standard output; empty: the file is no image, named with the decoder's reason.
+        QTest::addColumn<QString>("line");
         const QString over = "more than the limit of 128 megapixels (--max-megapixels N raises it)";
         QTest::newRow("PNG of 60000 x 60000 pixels")
             << "bomb.png" << png(60000, 60000, 4)
@@ -183,6 +197,9 @@ private slots:
                    "/* XPM */\nstatic char *x[] = {\n\"60000 60000 1 1\",\n\"a c #000000\",\n"
                    "\"aaaa\"};\n")
             << "skipped bomb.xpm: 60000 x 60000 pixels (3600 megapixels), " + over;
+        QTest::newRow("icon holding a PNG of 60000 x 60000")
+            << "bomb.ico" << ico(png(60000, 60000, 4))
+            << "skipped bomb.ico: 60000 x 60000 pixels (3600 megapixels), " + over;
         QTest::newRow("PNG cut short") << "short.png" << png(300, 200, 200).left(60) << "";
         QTest::newRow("empty file") << "empty.png" << QByteArray("") << "";
         QTest::newRow("text under an image name")
@@ -200,9 +217,17 @@ private slots:
         QVERIFY2(!run.err.contains("pictrace-cli"), qPrintable(run.err));
         QCOMPARE(run.status, 0);
         QStringList lines = run.out.split('\n', Qt::SkipEmptyParts);
-        QVERIFY2(lines.last().endsWith("Database pre-processing done"), qPrintable(run.out));
-        lines.removeLast();
-        QCOMPARE(lines, line.isEmpty() ? QStringList() : QStringList{line});
+        QCOMPARE(lines.takeLast(), QString("precomputed_databases/db.ft1: 1 images written, 1 "
+                                           "skipped, radius 10, step divisor 1"));
+        QVERIFY2(lines.takeLast().endsWith("Database pre-processing done"), qPrintable(run.out));
+        QCOMPARE(lines.size(), 1);
+        if (line.isEmpty()) {
+            QVERIFY2(lines[0].startsWith("skipped " + name + ": ") &&
+                         lines[0].size() > QString("skipped " + name + ": ").size(),
+                     qPrintable(lines[0]));
+        } else {
+            QCOMPARE(lines[0], line);
+        }
         const Run info = cli({"info", "precomputed_databases/db.ft1"});
         QVERIFY2(info.out.contains("records          1: 1 with a map"), qPrintable(info.out));
 

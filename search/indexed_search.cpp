@@ -311,6 +311,27 @@ std::vector<VotedWindow> IndexedSearcher::votes() const
     return shortlist;
 }
 
+namespace {
+
+// Keeps the first `first` windows and, of the others in their order, the first window of each of
+// `count` maps none of the kept ones is in.
+void keep_other_maps(std::vector<VotedWindow> &windows, std::size_t first, int count)
+{
+    std::set<int> maps;
+    for (std::size_t k = 0; k < first; ++k) {
+        maps.insert(windows[k].map);
+    }
+    std::size_t end = first;
+    for (std::size_t k = first; k < windows.size() && int(end - first) < count; ++k) {
+        if (maps.insert(windows[k].map).second) {
+            std::swap(windows[end++], windows[k]);
+        }
+    }
+    windows.resize(end);
+}
+
+} // namespace
+
 std::vector<VotedWindow> IndexedSearcher::shortlisted(std::vector<VotedWindow> windows) const
 {
     const std::size_t kept =
@@ -319,22 +340,9 @@ std::vector<VotedWindow> IndexedSearcher::shortlisted(std::vector<VotedWindow> w
                       heavier);
     if (m->options.other_maps > 0) {
         // And the heaviest window of each of the heaviest maps the shortlist leaves out.
-        std::set<int> maps;
-        for (std::size_t k = 0; k < kept; ++k) {
-            maps.insert(windows[k].map);
-        }
         std::sort(windows.begin() + std::ptrdiff_t(kept), windows.end(), heavier);
-        std::size_t end = kept;
-        for (std::size_t k = kept; k < windows.size() && int(end - kept) < m->options.other_maps;
-             ++k) {
-            if (maps.insert(windows[k].map).second) {
-                std::swap(windows[end++], windows[k]);
-            }
-        }
-        windows.resize(end);
-        return windows;
     }
-    windows.resize(kept);
+    keep_other_maps(windows, kept, m->options.other_maps);
     return windows;
 }
 
@@ -347,18 +355,7 @@ std::vector<VotedWindow> IndexedSearcher::chosen(std::vector<VotedWindow> window
     const std::size_t verified =
         std::min(kept.size(), std::size_t(std::max(0, m->options.verified)));
     // Then the closest of maps the first leave out, for something to compare the best with.
-    std::set<int> maps;
-    for (std::size_t k = 0; k < verified; ++k) {
-        maps.insert(kept[k].map);
-    }
-    std::size_t end = verified;
-    for (std::size_t k = verified; k < kept.size() && int(end - verified) < m->options.other_maps;
-         ++k) {
-        if (maps.insert(kept[k].map).second) {
-            std::swap(kept[end++], kept[k]);
-        }
-    }
-    kept.resize(end);
+    keep_other_maps(kept, verified, m->options.other_maps);
     return kept;
 }
 

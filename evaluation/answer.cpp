@@ -128,6 +128,15 @@ Answer literal_answer(const PatternPick &pick, const QString &file, QSize size,
 
 namespace {
 
+// Exact when no other image's window is as close too; else found when close and no rival is
+// near; ambiguous when close with one; not found when not close.
+Verdict graded(bool exact, bool close, bool rival)
+{
+    return exact   ? Verdict::exact
+           : close ? (rival ? Verdict::ambiguous : Verdict::found)
+                   : Verdict::not_found;
+}
+
 // The crop of a pick on a grid phase: its corner is exact.
 void place_crop(Answer &answer, const PatternPick &pick, QSize size, const WindowSettings &settings)
 {
@@ -164,15 +173,8 @@ Answer aligned_answer(const PatternPick &pick, const QString &file, QSize size,
     const bool rival =
         pick.runner_up && (double(pick.runner_up->score) <= answer.runner_up_reach() * score ||
                            double(pick.runner_up->score) <= residual);
-    if (exact && !(pick.runner_up && double(pick.runner_up->score) <= residual)) {
-        answer.verdict = Verdict::exact;
-    } else if ((close || exact) && !rival) {
-        answer.verdict = Verdict::found;
-    } else if (close || exact) {
-        answer.verdict = Verdict::ambiguous;
-    } else {
-        answer.verdict = Verdict::not_found;
-    }
+    answer.verdict = graded(exact && !(pick.runner_up && double(pick.runner_up->score) <= residual),
+                            close || exact, rival);
     return answer;
 }
 
@@ -217,15 +219,8 @@ Answer indexed_answer(const PatternPick &pick, const QString &file, QSize size,
                     pick.unrelated_median) ||
         flat || (lone && score > indexed_lone_share * pick.magnitude) ||
         (rescaled && !lone && score >= indexed_rescaled_unrelated * pick.unrelated_median);
-    if (exact && !(pick.runner_up && double(pick.runner_up->score) <= residual)) {
-        answer.verdict = Verdict::exact;
-    } else if ((close || exact) && !rival) {
-        answer.verdict = Verdict::found;
-    } else if (close || exact) {
-        answer.verdict = Verdict::ambiguous;
-    } else {
-        answer.verdict = Verdict::not_found;
-    }
+    answer.verdict = graded(exact && !(pick.runner_up && double(pick.runner_up->score) <= residual),
+                            close || exact, rival);
     return answer;
 }
 

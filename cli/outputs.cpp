@@ -169,10 +169,13 @@ QJsonObject answer_json(const Answer &answer)
         json["magnitude"] = json_number(answer.magnitude);
         json["found_by"] = answer.picked_by == PickedBy::exact ? "exact match" : "votes";
         json["scale"] = answer.scale;
+        json["angle"] = answer.angle;
         if (answer.picked_by == PickedBy::votes) {
             json["votes"] = answer.votes;
             json["unrelated"] = answer.unrelated;
             json["unrelated_median"] = json_number(answer.unrelated_median);
+            json["fitted_score"] = json_number(answer.fitted_score);
+            json["gain"] = answer.gain;
         }
     }
     return json;

@@ -1,5 +1,7 @@
 #include "evaluation/answer.h"
 
+#include "maps/grey_map.h"
+#include "search/gain_fit.h"
 #include "search/indexed_search.h"
 #include "search/search_strategy.h"
 #include "search/window_compare.h"
@@ -144,10 +146,20 @@ void place_crop(Answer &answer, const PatternPick &pick, QSize size, const Windo
     const QSize shown = pick.scale == 1 ? size
                                         : QSize(int(std::lround(size.width() / pick.scale)),
                                                 int(std::lround(size.height() / pick.scale)));
-    answer.crop = QRect(pick.best->x * step - pick.phase.x(), pick.best->y * step - pick.phase.y(),
-                        shown.width(), shown.height());
+    // A crop found turned back is searched by its middle part: the margins about it, at the
+    // image's scale.
+    QPoint margin;
+    if (pick.angle != 0) {
+        const QSize inner = turned_inner_size(size, pick.angle);
+        margin = QPoint(int(std::lround((size.width() - inner.width()) / (2 * pick.scale))),
+                        int(std::lround((size.height() - inner.height()) / (2 * pick.scale))));
+    }
+    answer.crop =
+        QRect(pick.best->x * step - pick.phase.x() - margin.x(),
+              pick.best->y * step - pick.phase.y() - margin.y(), shown.width(), shown.height());
     answer.tolerance = 0;
     answer.scale = pick.scale;
+    answer.angle = pick.angle;
 }
 
 } // namespace
@@ -192,6 +204,8 @@ Answer indexed_answer(const PatternPick &pick, const QString &file, QSize size,
     answer.votes = pick.votes;
     answer.unrelated = pick.unrelated;
     answer.unrelated_median = pick.unrelated_median;
+    answer.fitted_score = pick.fitted_score;
+    answer.gain = pick.gain;
     if (!pick.any_cells) {
         answer.verdict = Verdict::too_small;
         return answer;
@@ -205,22 +219,34 @@ Answer indexed_answer(const PatternPick &pick, const QString &file, QSize size,
     const double residual = exact_share * pick.magnitude;
     const qint64 cells = answer.cells();
     const bool exact = score <= residual && cells >= exact_cells;
-    const bool close = score <= indexed_found_share * pick.magnitude && cells >= found_cells;
-    const double runner_up = pick.runner_up ? double(pick.runner_up->score) : 0;
     // A pick among many scales compared with no other image's window (none the votes named
     // holds it) must be far closer, and one that was must stand out further: many scales give
     // a crop of another image more chances.
-    const bool rescaled = pick.scale != 1;
+    const bool rescaled = pick.scale != 1 || pick.angle != 0;
     const bool lone = rescaled && pick.unrelated == 0;
     // A crop with next to no texture matches every flat window.
     const bool flat = pick.magnitude < indexed_least_texture * double(cells);
-    const bool rival =
-        !stands_out(score, pick.magnitude, pick.runner_up ? &runner_up : nullptr, pick.unrelated,
-                    pick.unrelated_median) ||
-        flat || (lone && score > indexed_lone_share * pick.magnitude) ||
-        (rescaled && !lone && score >= indexed_rescaled_unrelated * pick.unrelated_median);
+    // Whether the pick's window is close and stands out, by the system's scores or by the
+    // scores with the pattern's contrast fitted to every window (a brightened crop).
+    // The pattern's cells scaled by a gain sum to the gain times its magnitude.
+    auto clear = [&](double best, double runner_up, double median, double gain) {
+        const double magnitude = gain * pick.magnitude;
+        return best <= indexed_found_share * magnitude && cells >= found_cells && !flat &&
+               stands_out(best, magnitude, pick.runner_up ? &runner_up : nullptr, pick.unrelated,
+                          median) &&
+               !(lone && best > indexed_lone_share * magnitude) &&
+               !(rescaled && !lone && best >= indexed_rescaled_unrelated * median);
+    };
+    const double runner_up = pick.runner_up ? double(pick.runner_up->score) : 0;
+    const bool close = score <= indexed_found_share * pick.magnitude && cells >= found_cells;
+    // A gain at a bound fits the pattern to a window flatter or steeper than any change of
+    // contrast makes it: a crop of another image.
+    const bool fitted_clear =
+        pick.gain > least_gain && pick.gain < most_gain &&
+        clear(pick.fitted_score, pick.runner_up_fitted, pick.unrelated_fitted_median, pick.gain);
     answer.verdict = graded(exact && !(pick.runner_up && double(pick.runner_up->score) <= residual),
-                            close || exact, rival);
+                            close || exact || fitted_clear,
+                            !(clear(score, runner_up, pick.unrelated_median, 1) || fitted_clear));
     return answer;
 }
 
@@ -339,8 +365,15 @@ QString answer_block(const Answer &answer)
     QString where = crop_text(answer.crop);
     if (answer.tolerance > 0) {
         where += QString(" (corner within %1 pixels: the grid's step)").arg(answer.tolerance);
-    } else if (answer.scale != 1) {
-        where += QString(" (the crop is %1 times its size)").arg(number(answer.scale));
+    } else if (answer.scale != 1 || answer.angle != 0) {
+        QStringList changes;
+        if (answer.scale != 1) {
+            changes << QString("is %1 times its size").arg(number(answer.scale));
+        }
+        if (answer.angle != 0) {
+            changes << QString("shows it turned by %1 degrees").arg(number(answer.angle));
+        }
+        where += QString(" (the crop %1)").arg(changes.join(" and "));
     } else if (answer.located) {
         where += QString(" (located over every grid phase near the cell)");
     } else {
@@ -361,6 +394,9 @@ QString answer_block(const Answer &answer)
                              .arg(answer.votes)
                              .arg(answer.unrelated)
                              .arg(number(answer.unrelated_median)));
+        line("contrast", QString("%1 with the pattern's contrast times %2")
+                             .arg(number(answer.fitted_score))
+                             .arg(number(answer.gain)));
     } else if (answer.picked_by == PickedBy::exact) {
         line("found by", QString("the cell index: an exact match, the lowest of all windows"));
     }

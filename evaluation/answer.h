@@ -89,6 +89,11 @@ struct Answer {
     int votes = 0;               // the indexed search: votes of the best's position
     int unrelated = 0;           // other images' windows it scored
     double unrelated_median = 0; // and their median score
+    // The indexed search: the best's score with the pattern's contrast fitted to the window
+    // (search/gain_fit.h), and the gain that fits it.
+    double fitted_score = 0;
+    double gain = 1;
+    double angle = 0; // degrees the crop shows its image turned by, clockwise on screen
     double scale = 1; // the crop's size over that of what it shows (crop holds the latter)
 
     qint64 cells() const { return qint64(map_size.width()) * map_size.height(); }

@@ -106,3 +106,56 @@ FeatureMap grey_map_from_loaded_image(const QImage &image)
     }
     return map;
 }
+
+QSize turned_inner_size(QSize size, double degrees)
+{
+    // A centred w' x h' fits when its corners turned stay inside: w' c + h' s <= w and
+    // w' s + h' c <= h, both equalities solved; a pixel less for the interpolation.
+    const double angle = std::fabs(degrees) * M_PI / 180;
+    const double c = std::cos(angle);
+    const double s = std::sin(angle);
+    const double det = c * c - s * s;
+    if (!(det > 0)) {
+        return QSize(0, 0);
+    }
+    const double w = size.width();
+    const double h = size.height();
+    return QSize(std::max(0, int(std::floor((w * c - h * s) / det)) - 1),
+                 std::max(0, int(std::floor((h * c - w * s) / det)) - 1));
+}
+
+FeatureMap straightened_grey_map(const FeatureMap &grey, double degrees)
+{
+    const QSize inner = turned_inner_size(QSize(grey.width, grey.height), degrees);
+    if (!grey.has_values() || inner.isEmpty()) {
+        FeatureMap none;
+        none.name = grey.name;
+        return none;
+    }
+    // The crop's pixel at q (from its centre) shows the image's at u with q = R(degrees) u.
+    const double angle = degrees * M_PI / 180;
+    const double c = std::cos(angle);
+    const double s = std::sin(angle);
+    FeatureMap map = FeatureMap::allocate(inner.width(), inner.height());
+    map.name = grey.name;
+    for (int b = 0; b < inner.height(); ++b) {
+        for (int a = 0; a < inner.width(); ++a) {
+            const double ux = a + 0.5 - inner.width() / 2.0;
+            const double uy = b + 0.5 - inner.height() / 2.0;
+            const double x =
+                std::clamp(grey.width / 2.0 + ux * c - uy * s - 0.5, 0.0, double(grey.width - 1));
+            const double y =
+                std::clamp(grey.height / 2.0 + ux * s + uy * c - 0.5, 0.0, double(grey.height - 1));
+            const int x0 = std::min(int(x), grey.width - 1);
+            const int y0 = std::min(int(y), grey.height - 1);
+            const int x1 = std::min(x0 + 1, grey.width - 1);
+            const int y1 = std::min(y0 + 1, grey.height - 1);
+            const double fx = x - x0;
+            const double fy = y - y0;
+            const double top = grey.at(x0, y0) * (1 - fx) + grey.at(x1, y0) * fx;
+            const double bottom = grey.at(x0, y1) * (1 - fx) + grey.at(x1, y1) * fx;
+            map.at(a, b) = float(top * (1 - fy) + bottom * fy);
+        }
+    }
+    return map;
+}

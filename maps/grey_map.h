@@ -5,6 +5,7 @@
 #include "maps/feature_map.h"
 #include "support/pixel_budget.h"
 
+#include <QSize>
 #include <QString>
 
 #include <optional>
@@ -34,3 +35,12 @@ FeatureMap grey_map_from_loaded_image(const QImage &image);
 // new pixel covers when shrinking, interpolated when enlarging (Qt's smooth scaling), rounded to
 // whole grey levels as image files give them. Named as the original.
 FeatureMap resampled_grey_map(const FeatureMap &grey, double factor);
+
+// The sides of the largest rectangle centred in a picture of `size` turned by `degrees` that
+// holds only the picture's pixels (at least 0 x 0).
+QSize turned_inner_size(QSize size, double degrees);
+
+// The grey map of a crop that shows its image turned by `degrees` (clockwise on screen, rows
+// stored top-down), turned back: the rectangle of turned_inner_size about its centre, each
+// pixel interpolated between the four nearest. Named as the original.
+FeatureMap straightened_grey_map(const FeatureMap &grey, double degrees);

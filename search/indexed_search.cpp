@@ -1,5 +1,6 @@
 #include "search/indexed_search.h"
 
+#include "search/gain_fit.h"
 #include "search/window_compare.h"
 
 #include <algorithm>
@@ -138,6 +139,17 @@ struct IndexedSearcher::State {
             return no_best_score;
         }
         return window_score(target, cells, cx, cy);
+    }
+
+    // The score of the crop at pixel (x, y) of the map with its contrast fitted; it must fit.
+    GainFit fitted_at(int map, int x, int y) const
+    {
+        int px = 0;
+        int py = 0;
+        int cx = 0;
+        int cy = 0;
+        place(x, y, px, py, cx, cy);
+        return gain_fitted_score(values_of(map), phase(px, py), cx, cy);
     }
 
     // The sum of |d| over the probe cells of the crop at pixel (x, y) of the map; infinite
@@ -372,6 +384,8 @@ void IndexedSearcher::score(std::vector<VotedWindow> &windows) const
         // the aligned search orders windows of one map.
         std::tuple<float, int, int, int> best{no_best_score, 0, 0, 0};
         window.score = no_best_score;
+        window.fitted = no_best_score;
+        window.gain = 1;
         window.best_x = window.x;
         window.best_y = window.y;
         for (int dy = -reach; dy <= reach; ++dy) {
@@ -395,6 +409,11 @@ void IndexedSearcher::score(std::vector<VotedWindow> &windows) const
                     window.best_y = y;
                 }
             }
+        }
+        if (window.score < no_best_score) {
+            const GainFit fit = m->fitted_at(map, window.best_x, window.best_y);
+            window.fitted = fit.score;
+            window.gain = fit.gain;
         }
     }
 }
@@ -437,6 +456,8 @@ IndexedSearch IndexedSearcher::result_of(const std::vector<VotedWindow> &scored)
         found.window = {cx, cy, w.score, w.name, w.map};
         found.phase = QPoint(px, py);
         found.votes = w.votes;
+        found.fitted = w.fitted;
+        found.gain = w.gain;
         return found;
     };
     result.best = window_of(*best);
@@ -451,11 +472,13 @@ IndexedSearch IndexedSearcher::result_of(const std::vector<VotedWindow> &scored)
             continue;
         }
         result.unrelated.push_back(window.score);
+        result.unrelated_fitted.push_back(window.fitted);
         if (!runner_up || order(window) < order(*runner_up)) {
             runner_up = &window;
         }
     }
     std::sort(result.unrelated.begin(), result.unrelated.end());
+    std::sort(result.unrelated_fitted.begin(), result.unrelated_fitted.end());
     if (runner_up) {
         result.runner_up = window_of(*runner_up);
     }

@@ -77,6 +77,9 @@ struct IndexedWindow {
     MatchCandidate window; // x, y: the cell in the database map of the phase's first cell
     QPoint phase;
     int votes = 0; // of the voted position it was found near
+    // Its score with the pattern's contrast fitted (search/gain_fit.h), and the gain.
+    double fitted = 0;
+    double gain = 1;
 };
 
 // A window the votes named, checked and scored: what shared work passes between processes.
@@ -90,6 +93,8 @@ struct VotedWindow {
     float score = 0;   // the lowest of the position and those around it
     int best_x = 0;    // where that lowest score is
     int best_y = 0;
+    double fitted = 0; // there, with the pattern's contrast fitted (search/gain_fit.h)
+    double gain = 1;
     QString name; // the map's, once scored
 };
 
@@ -102,6 +107,7 @@ struct IndexedSearch {
     double magnitude = 0;                   // sum of |cells| of the best's phase
     // The verified windows of other images than the best's, lowest score first.
     std::vector<float> unrelated;
+    std::vector<double> unrelated_fitted; // and their fitted scores, lowest first
     // Work done.
     int lookups = 0;
     qint64 entries = 0;

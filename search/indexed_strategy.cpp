@@ -5,6 +5,7 @@
 #include "maps/grey_map.h"
 #include "search/aligned_search.h"
 #include "search/cell_index.h"
+#include "search/gain_fit.h"
 #include "search/shard_picks.h"
 #include "support/threads.h"
 
@@ -107,7 +108,7 @@ double closeness(const IndexedSearch &found)
 void put(QDataStream &out, const VotedWindow &w)
 {
     out << qint32(w.map) << qint32(w.x) << qint32(w.y) << qint32(w.votes) << w.weight << w.probed
-        << double(w.score) << qint32(w.best_x) << qint32(w.best_y) << w.name;
+        << double(w.score) << qint32(w.best_x) << qint32(w.best_y) << w.fitted << w.gain << w.name;
 }
 
 VotedWindow take(QDataStream &in)
@@ -120,7 +121,8 @@ VotedWindow take(QDataStream &in)
     qint32 best_y = 0;
     double score = 0;
     VotedWindow w;
-    in >> map >> x >> y >> votes >> w.weight >> w.probed >> score >> best_x >> best_y >> w.name;
+    in >> map >> x >> y >> votes >> w.weight >> w.probed >> score >> best_x >> best_y >> w.fitted >>
+        w.gain >> w.name;
     w.map = map;
     w.x = x;
     w.y = y;
@@ -183,8 +185,42 @@ bool conclusive(const IndexedSearch &found)
     const double runner_up = found.runner_up ? double(found.runner_up->window.score) : 0;
     const double median =
         found.unrelated.empty() ? 0 : double(found.unrelated[found.unrelated.size() / 2]);
-    return stands_out(found.best->window.score, found.magnitude,
-                      found.runner_up ? &runner_up : nullptr, int(found.unrelated.size()), median);
+    const int unrelated = int(found.unrelated.size());
+    if (stands_out(found.best->window.score, found.magnitude,
+                   found.runner_up ? &runner_up : nullptr, unrelated, median)) {
+        return true;
+    }
+    // Or with the contrast fitted to every window (a brightened crop), by a gain within the
+    // bounds: one at a bound fits a window no change of contrast gives.
+    const double gain = found.best->gain;
+    const double fitted_runner_up = found.runner_up ? found.runner_up->fitted : 0;
+    const double fitted_median =
+        found.unrelated_fitted.empty() ? 0 : found.unrelated_fitted[unrelated / 2];
+    return gain > least_gain && gain < most_gain &&
+           stands_out(found.best->fitted, gain * found.magnitude,
+                      found.runner_up ? &fitted_runner_up : nullptr, unrelated, fitted_median);
+}
+
+// Whether a search of the pattern resampled names its window as clearly as a pick at another
+// scale must (the indexed verdicts of evaluation/answer.h), by the system's scores or by those
+// with the contrast fitted.
+bool clear_rescaled(const IndexedSearch &found)
+{
+    if (!found.best) {
+        return false;
+    }
+    const bool lone = found.unrelated.empty();
+    auto clear = [&](double best, double magnitude, double median) {
+        return lone ? best <= indexed_lone_share * magnitude
+                    : best < indexed_rescaled_unrelated * median;
+    };
+    const std::size_t middle = found.unrelated.size() / 2;
+    const double gain = found.best->gain;
+    return clear(found.best->window.score, found.magnitude,
+                 lone ? 0 : double(found.unrelated[middle])) ||
+           (gain > least_gain && gain < most_gain &&
+            clear(found.best->fitted, gain * found.magnitude,
+                  lone ? 0 : found.unrelated_fitted[middle]));
 }
 
 bool clearer(const IndexedSearch &a, const IndexedSearch &b)
@@ -214,14 +250,18 @@ PatternPick pick_of(const QString &name, const IndexedSearch &found, QSize first
         pick.best = found.best->window;
         pick.phase = found.best->phase;
         pick.votes = found.best->votes;
+        pick.fitted_score = found.best->fitted;
+        pick.gain = found.best->gain;
     }
     if (found.runner_up) {
         pick.runner_up = found.runner_up->window;
+        pick.runner_up_fitted = found.runner_up->fitted;
     }
     pick.other_images = !found.unrelated.empty();
     pick.unrelated = int(found.unrelated.size());
     if (!found.unrelated.empty()) {
         pick.unrelated_median = found.unrelated[found.unrelated.size() / 2];
+        pick.unrelated_fitted_median = found.unrelated_fitted[found.unrelated.size() / 2];
     }
     pick.found = name == pick.picked_name();
     return pick;
@@ -237,15 +277,21 @@ struct PatternSearches {
         , centres(pattern, settings)
         , exact(std::make_unique<AlignedSearcher>(centres, slice, cells, 1, before_reading))
     {}
-    // Resampled as a crop of `crop_scale` would be back to the database's scale: votes only.
-    PatternSearches(const FeatureMap &pattern, const WindowSettings &settings, double crop_scale)
+    // Resampled as a crop of `crop_scale` would be back to the database's scale, turned back by
+    // `turn` degrees first: votes only.
+    PatternSearches(const FeatureMap &pattern, const WindowSettings &settings, double crop_scale,
+                    double turn = 0)
         : name(pattern.name)
         , scale(crop_scale)
-        , centres(resampled_grey_map(pattern, 1 / crop_scale), settings)
+        , angle(turn)
+        , centres(resampled_grey_map(turn != 0 ? straightened_grey_map(pattern, turn) : pattern,
+                                     1 / crop_scale),
+                  settings)
     {}
 
     QString name;
     double scale = 1;
+    double angle = 0;
     CentreDescriptor centres;
     std::unique_ptr<AlignedSearcher> exact;
     std::unique_ptr<IndexedSearcher> votes;
@@ -370,13 +416,16 @@ private:
             found[a] = asked_again[n];
         }
         std::vector<double> scales(open.size(), 1.0);
+        std::vector<double> angles(open.size(), 0.0);
         if (!m_rungs.empty()) {
             climb(patterns, open, found, scales, exchange);
+            turn(patterns, open, found, scales, angles, exchange);
         }
         for (std::size_t n = 0; n < open.size(); ++n) {
             picks[open[n]] = pick_of(patterns[open[n]].name, found[n],
                                      searches[std::size_t(open[n])]->centres.phase_size(0, 0));
             picks[open[n]].scale = scales[n];
+            picks[open[n]].angle = angles[n];
         }
         return picks;
     }
@@ -410,6 +459,121 @@ private:
                        std::vector<bool>(laddered.begin() + std::ptrdiff_t(first),
                                          laddered.begin() + std::ptrdiff_t(last)),
                        found, scales, exchange);
+        }
+    }
+
+    // The patterns still found by no window that stands out, turned back by each searched turn
+    // at the scale they were found at; of the turns that name a window clearly, the closest is
+    // taken (a crop turned by 2 degrees is found clearly, though less closely, turned back by
+    // 1). A turn is taken only so: of many turns and scales, a crop of another image has some
+    // window that comes closest.
+    void turn(const QList<FeatureMap> &patterns, const std::vector<int> &open,
+              std::vector<IndexedSearch> &found, const std::vector<double> &scales,
+              std::vector<double> &angles, const Exchange &exchange)
+    {
+        std::vector<std::size_t> turning;
+        for (std::size_t n = 0; n < open.size(); ++n) {
+            if (found[n].any_blocks &&
+                !(conclusive(found[n]) && (scales[n] == 1 || clear_rescaled(found[n])))) {
+                turning.push_back(n);
+            }
+        }
+        std::vector<bool> turned(open.size(), false);
+        for (double angle : searched_turns) {
+            for (std::size_t first = 0; first < turning.size(); first += climbing_at_once) {
+                const std::size_t last = std::min(turning.size(), first + climbing_at_once);
+                std::vector<std::unique_ptr<PatternSearches>> searches;
+                std::vector<int> all;
+                for (std::size_t t = first; t < last; ++t) {
+                    all.push_back(int(t - first));
+                    searches.emplace_back();
+                }
+                each(all, [&](int e) {
+                    const std::size_t n = turning[first + std::size_t(e)];
+                    searches[std::size_t(e)] = std::make_unique<PatternSearches>(
+                        patterns[open[n]], m_settings, scales[n], angle);
+                });
+                const std::vector<IndexedSearch> results =
+                    voted(searches, all, ladder_options(), exchange);
+                for (std::size_t t = first; t < last; ++t) {
+                    const std::size_t n = turning[t];
+                    const IndexedSearch &result = results[t - first];
+                    const QSize cells = result.map_size;
+                    if (conclusive(result) && cells.width() * cells.height() >= rescaled_cells &&
+                        (!turned[n] || closeness(result) < closeness(found[n]))) {
+                        found[n] = result;
+                        angles[n] = angle;
+                        turned[n] = true;
+                    }
+                }
+            }
+        }
+        // The turns taken refined by half a degree each way, scored about the window found,
+        // and the closest searched once more for the verdict's unrelated windows.
+        std::vector<std::size_t> taken;
+        for (std::size_t n : turning) {
+            if (turned[n]) {
+                taken.push_back(n);
+            }
+        }
+        for (std::size_t first = 0; first < taken.size(); first += climbing_at_once) {
+            const std::size_t last = std::min(taken.size(), first + climbing_at_once);
+            const std::size_t count = last - first;
+            std::vector<int> all;
+            for (std::size_t e = 0; e < count; ++e) {
+                all.push_back(int(e));
+            }
+            auto searches_at = [&](const std::vector<double> &turns) {
+                std::vector<std::unique_ptr<PatternSearches>> searches(count);
+                each(all, [&](int e) {
+                    const std::size_t n = taken[first + std::size_t(e)];
+                    searches[std::size_t(e)] = std::make_unique<PatternSearches>(
+                        patterns[open[n]], m_settings, scales[n], turns[std::size_t(e)]);
+                });
+                return searches;
+            };
+            std::vector<double> best(count);
+            std::vector<double> nearest(count);
+            for (std::size_t e = 0; e < count; ++e) {
+                best[e] = angles[taken[first + e]];
+                nearest[e] = closeness(found[taken[first + e]]);
+            }
+            for (double step : {-0.5, 0.5}) {
+                std::vector<double> at;
+                std::vector<std::vector<VotedWindow>> windows;
+                for (std::size_t e = 0; e < count; ++e) {
+                    const std::size_t n = taken[first + e];
+                    at.push_back(angles[n] + step);
+                    windows.push_back({corner_of(*found[n].best)});
+                }
+                auto searches = searches_at(at);
+                const std::vector<IndexedSearch> results =
+                    scored(searches, all, windows, IndexedOptions{}, exchange);
+                for (std::size_t e = 0; e < count; ++e) {
+                    if (closeness(results[e]) < nearest[e]) {
+                        nearest[e] = closeness(results[e]);
+                        best[e] = at[e];
+                    }
+                }
+            }
+            std::vector<int> moved;
+            std::vector<double> at(count);
+            for (std::size_t e = 0; e < count; ++e) {
+                at[e] = best[e];
+                if (best[e] != angles[taken[first + e]]) {
+                    moved.push_back(int(e));
+                }
+            }
+            auto searches = searches_at(at);
+            const std::vector<IndexedSearch> results =
+                voted(searches, moved, ladder_options(), exchange);
+            for (std::size_t r = 0; r < moved.size(); ++r) {
+                const std::size_t n = taken[first + std::size_t(moved[r])];
+                if (conclusive(results[r]) && closeness(results[r]) < closeness(found[n])) {
+                    found[n] = results[r];
+                    angles[n] = at[std::size_t(moved[r])];
+                }
+            }
         }
     }
 

@@ -43,9 +43,19 @@ struct PatternPick {
     int votes = 0;
     int unrelated = 0;
     double unrelated_median = 0;
+    // The same scores with the pattern's contrast fitted to each window (search/gain_fit.h):
+    // the best's and its gain, the runner-up's, and the unrelated windows' median.
+    double fitted_score = 0;
+    double gain = 1;
+    double runner_up_fitted = 0;
+    double unrelated_fitted_median = 0;
     // The crop's size over the size of what it shows in the picked image: 1 unless the pattern
     // was found resampled (the indexed search's ladder of scales).
     double scale = 1;
+    // And the angle in degrees the crop shows its image turned by (clockwise on screen), when
+    // it was found turned back; the window is then that of the crop's middle part
+    // (turned_inner_size in maps/grey_map.h).
+    double angle = 0;
     // The literal search: the crop's corner in the picked image, in pixels, located over every
     // grid phase near the best (search/crop_location.h), when it was.
     std::optional<QPoint> corner;
@@ -106,3 +116,7 @@ struct SearchOptions {
     // The indexed search: the scales tried for a pattern it does not find at its own.
     ScaleRange scales;
 };
+
+// The turns the indexed search tries, in degrees, for a pattern no scale finds clearly (with the
+// ladder of scales only), nearest none first.
+constexpr double searched_turns[] = {1, -1, 2, -2};

@@ -49,7 +49,8 @@ QByteArray pack_picks(const QList<PatternPick> &picks)
         // The magnitude is a double: written at its full precision.
         out.setFloatingPointPrecision(QDataStream::DoublePrecision);
         out << pick.magnitude << qint32(pick.picked_by) << qint32(pick.votes)
-            << qint32(pick.unrelated) << pick.unrelated_median << pick.scale;
+            << qint32(pick.unrelated) << pick.unrelated_median << pick.scale << pick.fitted_score
+            << pick.gain << pick.runner_up_fitted << pick.unrelated_fitted_median << pick.angle;
         out.setFloatingPointPrecision(QDataStream::SinglePrecision);
     }
     return bytes;
@@ -72,7 +73,8 @@ std::optional<QList<PatternPick>> unpack_picks(const QByteArray &bytes, int coun
         qint32 votes = 0;
         qint32 unrelated = 0;
         in >> pick.magnitude >> picked_by >> votes >> unrelated >> pick.unrelated_median >>
-            pick.scale;
+            pick.scale >> pick.fitted_score >> pick.gain >> pick.runner_up_fitted >>
+            pick.unrelated_fitted_median >> pick.angle;
         in.setFloatingPointPrecision(QDataStream::SinglePrecision);
         pick.picked_by = picked_by == qint32(PickedBy::exact)   ? PickedBy::exact
                          : picked_by == qint32(PickedBy::votes) ? PickedBy::votes

@@ -15,6 +15,7 @@
 #include "test_support.h"
 
 #include <QBuffer>
+#include <QPainter>
 #include <QtTest>
 
 #include <algorithm>
@@ -318,16 +319,21 @@ void IndexedSearchTest::transformed_crops_data()
     QTest::addColumn<double>("gain");
     QTest::addColumn<double>("offset");
     QTest::addColumn<double>("gamma");
+    QTest::addColumn<double>("angle");    // degrees, clockwise on screen
     QTest::addColumn<int>("least_found"); // of 10
-    QTest::newRow("x0.5") << 0.5 << 1.0 << 0.0 << 1.0 << 9;
-    QTest::newRow("x0.75") << 0.75 << 1.0 << 0.0 << 1.0 << 9;
-    QTest::newRow("x0.9") << 0.9 << 1.0 << 0.0 << 1.0 << 10;
-    QTest::newRow("x1.3") << 1.3 << 1.0 << 0.0 << 1.0 << 10;
-    QTest::newRow("x2") << 2.0 << 1.0 << 0.0 << 1.0 << 10;
-    QTest::newRow("brightness x1.15 - 12") << 1.0 << 1.15 << -12.0 << 1.0 << 10;
-    QTest::newRow("gamma 0.8") << 1.0 << 1.0 << 0.0 << 0.8 << 10;
+    QTest::newRow("x0.5") << 0.5 << 1.0 << 0.0 << 1.0 << 0.0 << 9;
+    QTest::newRow("x0.75") << 0.75 << 1.0 << 0.0 << 1.0 << 0.0 << 9;
+    QTest::newRow("x0.9") << 0.9 << 1.0 << 0.0 << 1.0 << 0.0 << 10;
+    QTest::newRow("x1.3") << 1.3 << 1.0 << 0.0 << 1.0 << 0.0 << 10;
+    QTest::newRow("x2") << 2.0 << 1.0 << 0.0 << 1.0 << 0.0 << 10;
+    QTest::newRow("brightness x1.15 - 12") << 1.0 << 1.15 << -12.0 << 1.0 << 0.0 << 10;
+    // Slopes at 0.8 of the image's: found by the score with the contrast fitted alone.
+    QTest::newRow("contrast x0.8 + 30") << 1.0 << 0.8 << 30.0 << 1.0 << 0.0 << 9;
+    QTest::newRow("gamma 0.8") << 1.0 << 1.0 << 0.0 << 0.8 << 0.0 << 10;
     // Darker mid-tones: gains that vary over the crop, which the score does not fit.
-    QTest::newRow("x0.8, gamma 1.2") << 0.8 << 1.0 << 0.0 << 1.2 << 7;
+    QTest::newRow("x0.8, gamma 1.2") << 0.8 << 1.0 << 0.0 << 1.2 << 0.0 << 7;
+    QTest::newRow("turned 2 degrees") << 1.0 << 1.0 << 0.0 << 1.0 << 2.0 << 9;
+    QTest::newRow("turned -1 degree, x0.9") << 0.9 << 1.0 << 0.0 << 1.0 << -1.0 << 8;
 }
 
 // Resized and re-exposed crops: the right image accepted, its rectangle within 2 % of the
@@ -338,8 +344,9 @@ void IndexedSearchTest::transformed_crops()
     QFETCH(double, gain);
     QFETCH(double, offset);
     QFETCH(double, gamma);
+    QFETCH(double, angle);
     QFETCH(int, least_found);
-    SyntheticRandom random(int(scale * 100) + int(gamma * 10));
+    SyntheticRandom random(int(scale * 100) + int(gamma * 10) + int(angle * 1000));
     QList<FeatureMap> maps;
     QList<QImage> images;
     // Images of many shapes on gradients: noise or a few shapes look alike at every scale.
@@ -354,7 +361,17 @@ void IndexedSearchTest::transformed_crops()
         sources.append(random.between(0, images.size() - 1));
         const QImage &image = images[sources.last()];
         truths.append(synthetic_crop(random, image.width(), image.height(), 110));
-        const QImage cut = exposed(image.copy(truths.last()), gain, offset, gamma);
+        const QRect &crop = truths.last();
+        QImage cut = image.copy(crop);
+        if (angle != 0) { // the image turned about the crop's middle
+            QPainter painter(&cut);
+            painter.setRenderHint(QPainter::SmoothPixmapTransform);
+            painter.translate(crop.width() / 2.0, crop.height() / 2.0);
+            painter.rotate(angle);
+            painter.translate(-crop.x() - crop.width() / 2.0, -crop.y() - crop.height() / 2.0);
+            painter.drawImage(0, 0, image);
+        }
+        cut = exposed(cut, gain, offset, gamma);
         patterns.append(grey_map_from_loaded_image(
             scale == 1
                 ? cut
@@ -377,14 +394,16 @@ void IndexedSearchTest::transformed_crops()
                             std::abs(answer.crop.y() - truth.y()) <= reach &&
                             std::abs(answer.crop.width() - truth.width()) <= reach &&
                             std::abs(answer.crop.height() - truth.height()) <= reach;
-        const bool scaled = std::abs(answer.scale - scale) <= 0.02 * scale;
+        const bool scaled = std::abs(answer.scale - scale) <= 0.02 * scale &&
+                            (answer.angle == 0 || std::abs(answer.angle - angle) <= 0.75);
         found += right && placed && scaled ? 1 : 0;
         if (!(right && placed && scaled)) {
-            qInfo("pattern %d: %s %s at %d, %d, %d x %d, scale %g; truth %s at %d, %d, %d x %d", k,
-                  qPrintable(answer.picked_name), qPrintable(verdict_text(answer.verdict)),
+            qInfo("pattern %d: %s %s at %d, %d, %d x %d, scale %g, angle %g; truth %s at %d, %d, "
+                  "%d x %d",
+                  k, qPrintable(answer.picked_name), qPrintable(verdict_text(answer.verdict)),
                   answer.crop.x(), answer.crop.y(), answer.crop.width(), answer.crop.height(),
-                  answer.scale, qPrintable(maps[sources[k]].name), truth.x(), truth.y(),
-                  truth.width(), truth.height());
+                  answer.scale, answer.angle, qPrintable(maps[sources[k]].name), truth.x(),
+                  truth.y(), truth.width(), truth.height());
         }
     }
     QVERIFY2(found >= least_found, qPrintable(QString("%1 of 10").arg(found)));

@@ -1,5 +1,6 @@
 // Window comparison and the best pick.
 
+#include "search/gain_fit.h"
 #include "search/window_compare.h"
 #include "test_support.h"
 
@@ -144,8 +145,76 @@ private slots:
         QCOMPARE(pick_best_name(list), name);
     }
 
-    // Many random maps, with differences around the cut-off and cells that are not numbers:
-    // every candidate and every pick is that of the literal version.
+    // The fitted gain against a search over every gain that can be least (the bounds and each
+    // cell's d / p): random windows, some cells 0 or not finite, some patterns a known contrast
+    // of the window, some fitted beyond the bounds.
+    void gain_fit_data()
+    {
+        QTest::addColumn<int>("seed");
+        QTest::addColumn<double>("contrast"); // the pattern is the window times this; 0: random
+        QTest::addColumn<double>("gain");     // expected; 0: whatever the search finds
+        QTest::newRow("random windows") << 1 << 0.0 << 0.0;
+        QTest::newRow("random windows with holes") << 2 << 0.0 << 0.0;
+        QTest::newRow("brightened") << 3 << 1.15 << 1 / 1.15;
+        QTest::newRow("darkened") << 4 << 0.6 << 1 / 0.6;
+        QTest::newRow("unchanged") << 5 << 1.0 << 1.0;
+        QTest::newRow("beyond the least gain") << 6 << 3.0 << least_gain;
+        QTest::newRow("beyond the most gain") << 7 << 0.25 << most_gain;
+        QTest::newRow("turned over: the least gain") << 8 << -1.0 << least_gain;
+    }
+    void gain_fit()
+    {
+        QFETCH(int, seed);
+        QFETCH(double, contrast);
+        QFETCH(double, gain);
+        std::mt19937 rng{std::uint32_t(seed)};
+        std::uniform_real_distribution<float> value(-3, 3);
+        std::uniform_int_distribution<int> side(1, 9);
+        for (int round = 0; round < 200; ++round) {
+            FeatureMap window = FeatureMap::allocate(side(rng) + 3, side(rng) + 3);
+            for (qint64 k = 0; k < window.cell_count(); ++k) {
+                window.values[k] = value(rng);
+            }
+            FeatureMap pattern = FeatureMap::allocate(window.width - 3, window.height - 3);
+            for (int l = 0; l < pattern.height; ++l) {
+                for (int k = 0; k < pattern.width; ++k) {
+                    pattern.at(k, l) =
+                        contrast != 0 ? float(contrast * window.at(k + 2, l + 1)) : value(rng);
+                    if (seed == 2 && (k + l) % 5 == 0) {
+                        pattern.at(k, l) = (k + l) % 2 ? 0.0f : nan_value;
+                    }
+                }
+            }
+            auto literal = [&](double g) {
+                double sum = 0;
+                for (int l = 0; l < pattern.height; ++l) {
+                    for (int k = 0; k < pattern.width; ++k) {
+                        const double d = window.at(k + 2, l + 1);
+                        const double p = pattern.at(k, l);
+                        sum += std::isfinite(p) ? std::fabs(g * p - d) : double(cut_off_difference);
+                    }
+                }
+                return sum;
+            };
+            double least = std::min(literal(least_gain), literal(most_gain));
+            for (int l = 0; l < pattern.height; ++l) {
+                for (int k = 0; k < pattern.width; ++k) {
+                    if (pattern.at(k, l) != 0 && std::isfinite(pattern.at(k, l))) {
+                        const double ratio = window.at(k + 2, l + 1) / double(pattern.at(k, l));
+                        least = std::min(least, literal(std::clamp(ratio, least_gain, most_gain)));
+                    }
+                }
+            }
+            const GainFit fit = gain_fitted_score(window, pattern, 2, 1);
+            QVERIFY(fit.gain >= least_gain && fit.gain <= most_gain);
+            QVERIFY2(std::fabs(fit.score - least) <= 1e-9 * (1 + least),
+                     qPrintable(QString("%1 vs %2").arg(fit.score).arg(least)));
+            QVERIFY(std::fabs(fit.score - literal(fit.gain)) <= 1e-9 * (1 + least));
+            if (gain != 0) {
+                QVERIFY2(std::fabs(fit.gain - gain) < 1e-6, qPrintable(QString::number(fit.gain)));
+            }
+        }
+    }
 };
 
 QTEST_GUILESS_MAIN(TestWindowCompare)

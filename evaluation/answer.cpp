@@ -219,9 +219,8 @@ Answer indexed_answer(const PatternPick &pick, const QString &file, QSize size,
     const double residual = exact_share * pick.magnitude;
     const qint64 cells = answer.cells();
     const bool exact = score <= residual && cells >= exact_cells;
-    // A pick among many scales compared with no other image's window (none the votes named
-    // holds it) must be far closer, and one that was must stand out further: many scales give
-    // a crop of another image more chances.
+    // A pick among many scales must stand out further: many scales give a crop of another
+    // image more chances.
     const bool rescaled = pick.scale != 1 || pick.angle != 0;
     const bool lone = rescaled && pick.unrelated == 0;
     // A crop with next to no texture matches every flat window.
@@ -234,7 +233,6 @@ Answer indexed_answer(const PatternPick &pick, const QString &file, QSize size,
         return best <= indexed_found_share * magnitude && cells >= found_cells && !flat &&
                stands_out(best, magnitude, pick.runner_up ? &runner_up : nullptr, pick.unrelated,
                           median) &&
-               !(lone && best > indexed_lone_share * magnitude) &&
                !(rescaled && !lone && best >= indexed_rescaled_unrelated * median);
     };
     const double runner_up = pick.runner_up ? double(pick.runner_up->score) : 0;

@@ -42,9 +42,10 @@
 constexpr double indexed_found_share = 0.25;
 constexpr double indexed_found_ratio = 3;
 constexpr double indexed_found_unrelated = 0.15;
-// A window found at another scale than the pattern's, with no other image's window to compare it
-// with, is the crop's when it scores at most this share: resized crops found so score 0.003-0.06
-// of their cells on photographs, crops of other images about 0.25 and more.
+// A window with no other image's window to compare it with (in a small collection the votes may
+// name no other) is the crop's when it scores at most this share: crops found so score
+// 0.001-0.07 of their cells on photographs (0.13 brightened, 0.1-0.22 turned, before either is
+// fitted or turned back), crops of other images 0.17 and more.
 constexpr double indexed_lone_share = 0.1;
 // Found at another scale, a window must score at most this share of the other images' median:
 // resized crops score at most 0.08 of it on photographs, crops of other images from 0.14 up.
@@ -53,14 +54,16 @@ constexpr double indexed_rescaled_unrelated = 0.1;
 // and more, a crop of a flat sky or wall 0.0001.
 constexpr double indexed_least_texture = 0.01;
 
-// Whether the best's score stands out of the unrelated windows' so.
+// Whether the best's score stands out of the unrelated windows' so, or is that close to the
+// pattern when there are none.
 inline bool stands_out(double best, double magnitude, const double *runner_up, int unrelated,
                        double unrelated_median)
 {
     // Strictly: a featureless crop scores 0 everywhere, and nothing stands out of zeros.
     return best <= indexed_found_share * magnitude &&
            (!runner_up || *runner_up > indexed_found_ratio * best) &&
-           (unrelated == 0 || best < indexed_found_unrelated * unrelated_median);
+           (unrelated == 0 ? best <= indexed_lone_share * magnitude
+                           : best < indexed_found_unrelated * unrelated_median);
 }
 
 struct IndexedOptions {

@@ -397,7 +397,7 @@ void IndexedSearchTest::transformed_crops()
                             std::abs(answer.crop.width() - truth.width()) <= reach &&
                             std::abs(answer.crop.height() - truth.height()) <= reach;
         const bool scaled = std::abs(answer.scale - scale) <= 0.02 * scale &&
-                            (answer.angle == 0 || std::abs(answer.angle - angle) <= 0.75);
+                            (answer.angle == 0 || std::abs(answer.angle - angle) <= 1);
         found += right && placed && scaled ? 1 : 0;
         if (!(right && placed && scaled)) {
             qInfo("pattern %d: %s %s at %d, %d, %d x %d, scale %g, angle %g; truth %s at %d, %d, "

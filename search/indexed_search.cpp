@@ -123,50 +123,54 @@ struct IndexedSearcher::State {
     }
     const FeatureMap &map_of(int map) const { return database[map - first_map]; }
 
-    // The window score of the crop at pixel (x, y) of the map `map`; no_best_score
-    // where the phase has no cells or its map does not fit there.
-    float score_at(int map, int x, int y) const
+    // The phase's cells that put the crop's corner at pixel (x, y) of the map, and their first
+    // cell there; null where the phase has no cells or its map does not fit there.
+    const FeatureMap *fitting(int map, int x, int y, int &cx, int &cy) const
     {
         int px = 0;
         int py = 0;
-        int cx = 0;
-        int cy = 0;
         place(x, y, px, py, cx, cy);
         const FeatureMap &cells = phase(px, py);
         const FeatureMap &target = values_of(map);
         if (!cells.has_values() || cx < 0 || cy < 0 || cx + cells.width > target.width ||
             cy + cells.height > target.height) {
-            return no_best_score;
+            return nullptr;
         }
-        return window_score(target, cells, cx, cy);
+        return &cells;
+    }
+
+    // The window score of the crop at pixel (x, y) of the map `map`; no_best_score
+    // where it does not fit.
+    float score_at(int map, int x, int y) const
+    {
+        int cx = 0;
+        int cy = 0;
+        const FeatureMap *cells = fitting(map, x, y, cx, cy);
+        return cells ? window_score(values_of(map), *cells, cx, cy) : no_best_score;
     }
 
     // The score of the crop at pixel (x, y) of the map with its contrast fitted; it must fit.
     GainFit fitted_at(int map, int x, int y) const
     {
-        int px = 0;
-        int py = 0;
         int cx = 0;
         int cy = 0;
-        place(x, y, px, py, cx, cy);
-        return gain_fitted_score(values_of(map), phase(px, py), cx, cy);
+        const FeatureMap *cells = fitting(map, x, y, cx, cy);
+        return cells ? gain_fitted_score(values_of(map), *cells, cx, cy)
+                     : GainFit{1, no_best_score};
     }
 
     // The sum of |d| over the probe cells of the crop at pixel (x, y) of the map; infinite
     // where it does not fit.
     double probe(int map, int x, int y) const
     {
-        int px = 0;
-        int py = 0;
         int cx = 0;
         int cy = 0;
-        place(x, y, px, py, cx, cy);
-        const FeatureMap &cells = phase(px, py);
-        const FeatureMap &target = values_of(map);
-        if (!cells.has_values() || cx < 0 || cy < 0 || cx + cells.width > target.width ||
-            cy + cells.height > target.height) {
+        const FeatureMap *fits = fitting(map, x, y, cx, cy);
+        if (!fits) {
             return std::numeric_limits<double>::infinity();
         }
+        const FeatureMap &cells = *fits;
+        const FeatureMap &target = values_of(map);
         const int across = std::min(probe_grid, cells.width);
         const int down = std::min(probe_grid, cells.height);
         double sum = 0;

@@ -220,8 +220,9 @@ Answer indexed_answer(const PatternPick &pick, const QString &file, QSize size,
     const qint64 cells = answer.cells();
     const bool exact = score <= residual && cells >= exact_cells;
     // A pick among many scales must stand out further: many scales give a crop of another
-    // image more chances.
-    const bool rescaled = pick.scale != 1 || pick.angle != 0;
+    // image more chances; and so must a pattern of a few cells, which some window of a large
+    // database fits by chance.
+    const bool rescaled = pick.scale != 1 || pick.angle != 0 || cells < indexed_few_cells;
     const bool lone = rescaled && pick.unrelated == 0;
     // A crop with next to no texture matches every flat window.
     const bool flat = pick.magnitude < indexed_least_texture * double(cells);

@@ -50,6 +50,10 @@ constexpr double indexed_lone_share = 0.1;
 // Found at another scale, a window must score at most this share of the other images' median:
 // resized crops score at most 0.08 of it on photographs, crops of other images from 0.14 up.
 constexpr double indexed_rescaled_unrelated = 0.1;
+// A pattern of fewer cells must stand out as a resampled one does: small crops of images not in
+// the database come to 0.13 of the other images' median at 100 000 records, those of the
+// database's stay below 0.1.
+constexpr int indexed_few_cells = 24;
 // The least mean |cell| of a pattern whose votes can say anything: photographs' crops have 0.05
 // and more, a crop of a flat sky or wall 0.0001.
 constexpr double indexed_least_texture = 0.01;

@@ -397,7 +397,9 @@ private:
                 open.push_back(k);
             }
         }
-        IndexedOptions options;
+        // Windows of other images are scored too, for a pick to be compared with something:
+        // the votes of a small crop may name one map alone.
+        IndexedOptions options = ladder_options();
         std::vector<IndexedSearch> found = voted(searches, open, options, exchange);
         std::vector<int> again;
         for (std::size_t n = 0; n < open.size(); ++n) {

@@ -337,6 +337,18 @@ QString answer_line(const Answer &answer)
     return text + "; runner-up " + runner_up_text(answer);
 }
 
+QString crop_changes(const Answer &answer)
+{
+    QStringList changes;
+    if (answer.scale != 1) {
+        changes << QString("is %1 times its size").arg(number(answer.scale));
+    }
+    if (answer.angle != 0) {
+        changes << QString("shows it turned by %1 degrees").arg(number(answer.angle));
+    }
+    return changes.join(" and ");
+}
+
 QString answer_block(const Answer &answer)
 {
     QString text = QString("answer: %1 (%2)\n")
@@ -364,15 +376,8 @@ QString answer_block(const Answer &answer)
     QString where = crop_text(answer.crop);
     if (answer.tolerance > 0) {
         where += QString(" (corner within %1 pixels: the grid's step)").arg(answer.tolerance);
-    } else if (answer.scale != 1 || answer.angle != 0) {
-        QStringList changes;
-        if (answer.scale != 1) {
-            changes << QString("is %1 times its size").arg(number(answer.scale));
-        }
-        if (answer.angle != 0) {
-            changes << QString("shows it turned by %1 degrees").arg(number(answer.angle));
-        }
-        where += QString(" (the crop %1)").arg(changes.join(" and "));
+    } else if (!crop_changes(answer).isEmpty()) {
+        where += QString(" (the crop %1)").arg(crop_changes(answer));
     } else if (answer.located) {
         where += QString(" (located over every grid phase near the cell)");
     } else {

@@ -130,6 +130,10 @@ Answer answer_of(SearchMode mode, const PatternPick &pick, const QString &file, 
 QString mode_text(SearchMode mode);
 std::optional<SearchMode> mode_named(const QString &text);
 
+// How the crop differs from what it shows: "is 0.75 times its size and shows it turned by 2
+// degrees"; empty for neither.
+QString crop_changes(const Answer &answer);
+
 // The answer as a few indented lines for people, after a first line "answer: NAME (verdict)".
 QString answer_block(const Answer &answer);
 

@@ -176,13 +176,17 @@ QString row_html(const ReportRow &row, Thumbnails &thumbnails)
     if (a.best) {
         fact("score",
              QString("%1 over %2 cells").arg(double(a.best->score), 0, 'g', 6).arg(a.cells()));
+        // A crop found resized or turned back is placed as well as its scale is known.
+        const QString changes = crop_changes(a);
+        const QString how = a.tolerance > 0     ? QString(" (within %1 px)").arg(a.tolerance)
+                            : changes.isEmpty() ? QString(" (exact)")
+                                                : QString(" (the crop %1)").arg(changes);
         fact("crop", QString("x %1, y %2, %3 x %4%5")
                          .arg(a.crop.x())
                          .arg(a.crop.y())
                          .arg(a.crop.width())
                          .arg(a.crop.height())
-                         .arg(a.tolerance > 0 ? QString(" (within %1 px)").arg(a.tolerance)
-                                              : QString(" (exact)")));
+                         .arg(how));
     }
     if (a.runner_up) {
         const std::optional<double> ratio = a.ratio();

@@ -7,6 +7,7 @@
 #include "ft1/settings_fit.h"
 #include "maps/descriptor.h"
 #include "maps/grey_map.h"
+#include "report/html_report.h"
 #include "search/best_window.h"
 #include "search/cell_index.h"
 #include "search/crop_location.h"
@@ -408,6 +409,55 @@ private slots:
         QFETCH(QList<WindowSettings>, settings);
         QFETCH(QString, text);
         QCOMPARE(settings_text(settings), text);
+    }
+
+    // How the found crop is placed, in the answer's lines and on the HTML page: a crop found
+    // resized or turned back says so and is never called exact.
+    void crop_wording_data()
+    {
+        QTest::addColumn<int>("tolerance");
+        QTest::addColumn<double>("scale");
+        QTest::addColumn<double>("angle");
+        QTest::addColumn<QString>("block"); // in the answer's lines
+        QTest::addColumn<QString>("page");  // on the page
+        QTest::newRow("exact") << 0 << 1.0 << 0.0 << "(grid phase 0, 0)"
+                               << "(exact)";
+        QTest::newRow("within the grid's step") << 6 << 1.0 << 0.0 << "within 6 pixels"
+                                                << "(within 6 px)";
+        QTest::newRow("resized") << 0 << 0.75 << 0.0 << "(the crop is 0.75 times its size)"
+                                 << "(the crop is 0.75 times its size)";
+        QTest::newRow("turned") << 0 << 1.0 << -2.0 << "(the crop shows it turned by -2 degrees)"
+                                << "(the crop shows it turned by -2 degrees)";
+        QTest::newRow("resized and turned")
+            << 0 << 1.25 << 1.5 << "is 1.25 times its size and shows it turned by 1.5 degrees"
+            << "is 1.25 times its size and shows it turned by 1.5 degrees";
+    }
+    void crop_wording()
+    {
+        QFETCH(int, tolerance);
+        QFETCH(double, scale);
+        QFETCH(double, angle);
+        QFETCH(QString, block);
+        QFETCH(QString, page);
+        Answer answer;
+        answer.file = "cat.png";
+        answer.picked_name = "cat";
+        answer.found = true;
+        answer.verdict = Verdict::found;
+        answer.best = MatchCandidate{3, 4, 1.5f, "cat", 0};
+        answer.map_size = QSize(5, 4);
+        answer.crop = QRect(40, 50, 120, 90);
+        answer.tolerance = tolerance;
+        answer.scale = scale;
+        answer.angle = angle;
+        const QString lines = answer_block(answer);
+        QVERIFY2(lines.contains(block), qPrintable(lines));
+        HtmlReport report;
+        report.title = "wording";
+        report.rows = {ReportRow{answer, "nowhere/cat.png", {}}};
+        const QString html = QString::fromUtf8(html_report(report));
+        QVERIFY2(html.contains(page), qPrintable(html));
+        QCOMPARE(html.contains("(exact)"), page == "(exact)");
     }
 };
 

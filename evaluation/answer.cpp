@@ -374,10 +374,11 @@ QString answer_block(const Answer &answer)
                             .arg(answer.picked_name, QFileInfo(answer.file).suffix())
                       : answer.found_image);
     QString where = crop_text(answer.crop);
+    const QString changes = crop_changes(answer);
     if (answer.tolerance > 0) {
         where += QString(" (corner within %1 pixels: the grid's step)").arg(answer.tolerance);
-    } else if (!crop_changes(answer).isEmpty()) {
-        where += QString(" (the crop %1)").arg(crop_changes(answer));
+    } else if (!changes.isEmpty()) {
+        where += QString(" (the crop %1)").arg(changes);
     } else if (answer.located) {
         where += QString(" (located over every grid phase near the cell)");
     } else {

@@ -176,7 +176,7 @@ QString row_html(const ReportRow &row, Thumbnails &thumbnails)
     if (a.best) {
         fact("score",
              QString("%1 over %2 cells").arg(double(a.best->score), 0, 'g', 6).arg(a.cells()));
-        // A crop found resized or turned back is placed as well as its scale is known.
+        // Only a crop at its image's own size and angle is placed exactly.
         const QString changes = crop_changes(a);
         const QString how = a.tolerance > 0     ? QString(" (within %1 px)").arg(a.tolerance)
                             : changes.isEmpty() ? QString(" (exact)")

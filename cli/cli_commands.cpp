@@ -15,6 +15,7 @@
 #include "report/sweep_plot.h"
 #include "report/sweep_report.h"
 #include "support/console.h"
+#include "support/shard.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -288,7 +289,62 @@ struct PreparedSearch {
     QJsonArray databases; // each file, as the JSON document describes it
     WindowSettings settings;
     QString source; // where the settings came from: "option", "default" or "database"
+    std::optional<commands::FineDatabase> fine; // --fine's
+    const commands::FineDatabase *fine_database() const { return fine ? &*fine : nullptr; }
 };
+
+// --fine's database, which must fit its radius (--fine-radius, else half the search's) and the
+// search's step divisor, smaller than the search's; nothing after saying why not.
+std::optional<commands::FineDatabase> prepare_fine(const CliOptions &options,
+                                                   PreparedSearch &prepared)
+{
+    const QString &name = options.fine;
+    if (sharded()) {
+        print_failure("--fine: the processes of pictrace-mpi do not share that search; use "
+                      "pictrace-cli");
+        return std::nullopt;
+    }
+    const WindowSettings settings{options.fine_radius > 0 ? options.fine_radius
+                                                          : prepared.settings.radius / 2,
+                                  prepared.settings.step_divisor};
+    if (settings.radius >= prepared.settings.radius || !settings.valid()) {
+        print_failure(QString("--fine %1: radius %2 is not smaller than the search's %3, or "
+                              "gives no step with divisor %4")
+                          .arg(name)
+                          .arg(settings.radius)
+                          .arg(prepared.settings.radius)
+                          .arg(settings.step_divisor));
+        return std::nullopt;
+    }
+    std::optional<commands::Database> database =
+        open_databases(database_paths({name}), prepared.databases);
+    if (!database) {
+        return std::nullopt;
+    }
+    const commands::SettingsVerdict verdict =
+        commands::settings_verdict(database->records, settings);
+    if (!verdict.fits()) {
+        QString text = QString("--fine %1: not built with radius %2, step divisor %3")
+                           .arg(name)
+                           .arg(settings.radius)
+                           .arg(settings.step_divisor);
+        if (!verdict.same_divisor.isEmpty()) {
+            text += QString(" (built with radius %1? use --fine-radius %1)")
+                        .arg(verdict.same_divisor.first().radius);
+        }
+        print_failure(text);
+        return std::nullopt;
+    }
+    if (database->records.size() != prepared.database.records.size()) {
+        print_failure(QString("--fine %1 holds %2 records, the databases %3: it should hold "
+                              "the same images")
+                          .arg(name)
+                          .arg(database->records.size())
+                          .arg(prepared.database.records.size()));
+    }
+    database->make_index(SearchMode::indexed);
+    return commands::FineDatabase{settings, std::move(*database)};
+}
 
 // Nothing, after saying why, when the settings are not valid, a file does not open or holds no
 // database, or no record fits the settings given.
@@ -317,6 +373,12 @@ std::optional<PreparedSearch> prepare_search(const CliOptions &options, const QS
     prepared.source = choice.from_database   ? "database"
                       : options.radius_given ? "option"
                                              : "default";
+    if (!options.fine.isEmpty()) {
+        prepared.fine = prepare_fine(options, prepared);
+        if (!prepared.fine) {
+            return std::nullopt;
+        }
+    }
     return prepared;
 }
 
@@ -456,6 +518,7 @@ int run_search(const CliOptions &options, const QStringList &args)
     request.mode = mode_of(options);
     request.threads = options.threads;
     request.scales = options.scales;
+    request.fine = prepared->fine_database();
     const commands::SearchResult result = commands::search(request, prepared->database);
     show_result(result.label_text);
     if (!result.pattern_loaded) {
@@ -503,8 +566,8 @@ int run_multi(const CliOptions &options, const QStringList &args)
     Progress progress("patterns");
     SearchOptions search = search_progress(progress, options);
     search.mode = mode_of(options);
-    const commands::MultiResult result =
-        commands::multi_search(settings, prepared->database, patterns_directory(), search);
+    const commands::MultiResult result = commands::multi_search(
+        settings, prepared->database, patterns_directory(), search, prepared->fine_database());
     show_result(result.label_text);
     if (!result.searched) {
         print_failure("the databases hold no map to search in");

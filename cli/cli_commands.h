@@ -25,14 +25,16 @@ struct CliOptions {
     QString report; // a path, "-" for standard output, or empty
     QString json;   // likewise
     SearchMode mode = SearchMode::literal;
-    bool index = false; // build: also write the binary index
-    int threads = 0;    // cores to use; 0: all
-    QString plot;       // monster: the sweep plot (SVG), or empty
-    QString html;       // the page for people, or empty
-    bool both = false;  // monster: the literal and the aligned sweep
-    ScaleRange scales;  // the indexed search's scales of crops
-    bool check = false; // exit_not_accepted when an answer is not accepted
-    bool force = false; // make-demo: into a folder that holds files
+    bool index = false;  // build: also write the binary index
+    int threads = 0;     // cores to use; 0: all
+    QString plot;        // monster: the sweep plot (SVG), or empty
+    QString html;        // the page for people, or empty
+    bool both = false;   // monster: the literal and the aligned sweep
+    ScaleRange scales;   // the indexed search's scales of crops
+    QString fine;        // and its database at a smaller radius, or empty
+    int fine_radius = 0; // the radius of that database; 0: half the search's
+    bool check = false;  // exit_not_accepted when an answer is not accepted
+    bool force = false;  // make-demo: into a folder that holds files
 };
 
 // A usage problem found while a command reads its arguments.

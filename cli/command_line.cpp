@@ -156,6 +156,17 @@ const std::vector<OptionSpec> &option_table()
          "--search indexed: the scales of crops looked for when a pattern is\n"
          "not found at its own (its size over that of what it shows; default\n"
          "0.5:2); one number for that scale alone, 1 for none"},
+        {{"fine"},
+         "FILE",
+         {"search", "multi"},
+         "--search indexed: a database of the same images at a smaller\n"
+         "radius (built with -r 10, say, and indexed), where patterns with\n"
+         "few cells at the databases' radius are looked for again"},
+        {{"fine-radius"},
+         "N",
+         {"search", "multi"},
+         "--fine: the radius its database was built with (default: half the\n"
+         "search's), with the search's step divisor"},
         {{"index"},
          "",
          {"build", "build-sweep"},
@@ -484,6 +495,18 @@ CliOptions read_options(const QCommandLineParser &parser, const CommandSpec &com
             throw UsageError("--scales applies to --search indexed");
         }
         options.scales = scale_range(parser.value("scales"));
+    }
+    if (parser.isSet("fine")) {
+        if (options.mode != SearchMode::indexed) {
+            throw UsageError("--fine applies to --search indexed");
+        }
+        options.fine = parser.value("fine");
+    }
+    if (parser.isSet("fine-radius")) {
+        if (options.fine.isEmpty()) {
+            throw UsageError("--fine-radius applies to --fine");
+        }
+        options.fine_radius = whole_number(parser, "fine-radius", 1, WindowSettings::max_radius);
     }
     options.index = parser.isSet("index");
     options.check = parser.isSet("check");

@@ -91,8 +91,9 @@ QByteArray report_rows(int radius, const QList<Answer> &answers)
 {
     QByteArray rows;
     for (const Answer &answer : answers) {
-        QStringList fields = {QString::number(radius), report_field(answer.file),
-                              report_field(answer.base_name), report_field(answer.picked_name)};
+        QStringList fields = {QString::number(answer.radius > 0 ? answer.radius : radius),
+                              report_field(answer.file), report_field(answer.base_name),
+                              report_field(answer.picked_name)};
         if (answer.best) {
             fields << float_text(answer.best->score) << QString::number(answer.best->x)
                    << QString::number(answer.best->y);
@@ -170,6 +171,9 @@ QJsonObject answer_json(const Answer &answer)
         json["found_by"] = answer.picked_by == PickedBy::exact ? "exact match" : "votes";
         json["scale"] = answer.scale;
         json["angle"] = answer.angle;
+        if (answer.radius > 0) {
+            json["radius"] = answer.radius;
+        }
         if (answer.picked_by == PickedBy::votes) {
             json["votes"] = answer.votes;
             json["unrelated"] = answer.unrelated;

@@ -1,6 +1,7 @@
 #include "commands/commands.h"
 
 #include "commands/settings_verdict.h"
+#include "evaluation/fine_search.h"
 #include "ft1/database_file.h"
 #include "ft1/ft1_index.h"
 #include "ft1/value_guard.h"
@@ -52,6 +53,16 @@ SearchOptions with_indexes(SearchOptions options, const Database &database)
         options.before_reading = database.before_reading();
     }
     return options;
+}
+
+// The maps and indexes of a database at a smaller radius, as the search takes them.
+std::optional<FineMaps> fine_maps(const FineDatabase *fine)
+{
+    if (!fine) {
+        return std::nullopt;
+    }
+    return FineMaps{fine->settings, fine->database.maps,
+                    with_indexes(SearchOptions(), fine->database)};
 }
 
 // The database's files read again from their text, without a word: what a search falls back to
@@ -233,10 +244,11 @@ SearchResult search(const SearchRequest &request, const Database &database)
     options.threads = request.threads;
     options.mode = request.mode;
     options.scales = request.scales;
+    const std::optional<FineMaps> fine = fine_maps(request.fine);
     const SearchOutcome outcome =
         search_with_fallback(database, request.mode, [&](const Database &from) {
-            return search_patterns(request.settings, {pattern}, from.maps,
-                                   with_indexes(options, from));
+            return search_at_two_radii(request.settings, {pattern}, from.maps,
+                                       with_indexes(options, from), fine ? &*fine : nullptr);
         });
     result.status = outcome.status;
     result.searched = outcome.status == SearchStatus::searched;
@@ -255,11 +267,14 @@ SearchResult search(const SearchRequest &request, const Database &database)
 }
 
 MultiResult multi_search(const WindowSettings &settings, const Database &database,
-                         const QString &directory, const SearchOptions &options)
+                         const QString &directory, const SearchOptions &options,
+                         const FineDatabase *fine_database)
 {
+    const std::optional<FineMaps> fine = fine_maps(fine_database);
     const MultiSearch search =
         search_with_fallback(database, options.mode, [&](const Database &from) {
-            return ::multi_search(settings, from.maps, directory, with_indexes(options, from));
+            return ::multi_search(settings, from.maps, directory, with_indexes(options, from),
+                                  fine ? &*fine : nullptr);
         });
     return multi_result(search, settings, options.mode);
 }

@@ -97,12 +97,20 @@ struct LoadResult {
 // Open database: the loader's lines, then "Database readed\n".
 LoadResult load(const QString &path, const Progress &progress = Progress());
 
+// A database of the same images at a smaller radius, for the indexed search's patterns with few
+// cells (evaluation/fine_search.h), indexed by make_index.
+struct FineDatabase {
+    WindowSettings settings;
+    Database database;
+};
+
 struct SearchRequest {
     QString pattern_path;
     WindowSettings settings;
     int threads = 0;
     SearchMode mode = SearchMode::literal;
-    ScaleRange scales; // the indexed search's
+    ScaleRange scales;                  // the indexed search's
+    const FineDatabase *fine = nullptr; // and its maps at a smaller radius
 };
 
 struct SearchResult {
@@ -137,7 +145,8 @@ struct MultiResult {
 // Multi Search in DB over the folder `directory`.
 MultiResult multi_search(const WindowSettings &settings, const Database &database,
                          const QString &directory = patterns_directory(),
-                         const SearchOptions &options = SearchOptions());
+                         const SearchOptions &options = SearchOptions(),
+                         const FineDatabase *fine = nullptr);
 
 // The base names of the patterns that no record bears, each once, in the answers' order:
 // those patterns cannot count as found, whatever the search picks.

@@ -250,8 +250,17 @@ Answer indexed_answer(const PatternPick &pick, const QString &file, QSize size,
 }
 
 Answer answer_of(SearchMode mode, const PatternPick &pick, const QString &file, QSize size,
-                 const WindowSettings &settings, const QString &database_folder)
+                 const WindowSettings &search_settings, const QString &database_folder)
 {
+    if (pick.radius > 0) {
+        const WindowSettings own{pick.radius, pick.step_divisor};
+        PatternPick plain = pick;
+        plain.radius = 0;
+        Answer answer = answer_of(mode, plain, file, size, own, database_folder);
+        answer.radius = pick.radius;
+        return answer;
+    }
+    const WindowSettings &settings = search_settings;
     switch (mode) {
     case SearchMode::literal:
         return literal_answer(pick, file, size, settings, database_folder);
@@ -392,6 +401,11 @@ QString answer_block(const Answer &answer)
                       .arg(answer.map_size.height())
                       .arg(answer.best->x)
                       .arg(answer.best->y));
+    if (answer.radius > 0) {
+        line("radius", QString("%1: among the maps of the database at that radius, where the "
+                               "pattern has more cells")
+                           .arg(answer.radius));
+    }
     line("runner-up", runner_up_text(answer));
     if (answer.picked_by == PickedBy::votes) {
         line("found by", QString("the index: %1 votes, %2 other images' windows scored (median "

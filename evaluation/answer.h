@@ -95,6 +95,9 @@ struct Answer {
     double gain = 1;
     double angle = 0; // degrees the crop shows its image turned by, clockwise on screen
     double scale = 1; // the crop's size over that of what it shows (crop holds the latter)
+    // The radius of the maps it was found among, when not the search's: a database of the same
+    // images at a smaller radius, which gives a small pattern more cells; 0 otherwise.
+    int radius = 0;
 
     qint64 cells() const { return qint64(map_size.width()) * map_size.height(); }
     // runner-up score / best score, infinite for a best of 0; none without a runner-up.

@@ -1,5 +1,6 @@
 #include "evaluation/multi_search.h"
 
+#include "evaluation/fine_search.h"
 #include "maps/grey_map.h"
 #include "support/console.h"
 #include "support/file_names.h"
@@ -50,7 +51,8 @@ PatternSet read_patterns(const QString &directory, int threads)
 }
 
 MultiSearch multi_search(const WindowSettings &settings, const QList<FeatureMap> &database,
-                         const QString &directory, const SearchOptions &options)
+                         const QString &directory, const SearchOptions &options,
+                         const FineMaps *fine)
 {
     MultiSearch result;
     if (refuse_invalid(settings)) {
@@ -63,7 +65,7 @@ MultiSearch multi_search(const WindowSettings &settings, const QList<FeatureMap>
     for (const FeatureMap &map : patterns.maps) {
         result.sizes.append(QSize(map.width, map.height));
     }
-    result.outcome = search_patterns(settings, patterns.maps, database, options);
+    result.outcome = search_at_two_radii(settings, patterns.maps, database, options, fine);
     return result;
 }
 

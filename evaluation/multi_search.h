@@ -31,11 +31,15 @@ struct MultiSearch {
     SearchOutcome outcome;
 };
 
-// Reads the patterns, then searches them all with the given settings. The patterns' grey maps
-// are released when the search is done.
+struct FineMaps;
+
+// Reads the patterns, then searches them all with the given settings (and those with few cells
+// again among `fine`, see evaluation/fine_search.h). The patterns' grey maps are released when
+// the search is done.
 MultiSearch multi_search(const WindowSettings &settings, const QList<FeatureMap> &database,
                          const QString &directory = patterns_directory(),
-                         const SearchOptions &options = SearchOptions());
+                         const SearchOptions &options = SearchOptions(),
+                         const FineMaps *fine = nullptr);
 
 // "Success rate: " + the rate with six significant digits + " %".
 QString success_rate_text(float rate);

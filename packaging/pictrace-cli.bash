@@ -6,8 +6,8 @@ _pictrace_cli()
 
     local commands="build build-sweep search multi monster info index make-demo"
     local options="-C --workdir -r --radius -c --step-divisor --report --json -j --threads
-        --html --plot --both --max-megapixels --search --aligned --scales --index --check -q
-        --quiet --force -h --help -v --version"
+        --html --plot --both --max-megapixels --search --aligned --scales --fine --fine-radius --index
+        --check -q --quiet --force -h --help -v --version"
 
     case $prev in
         -C | --workdir)
@@ -16,6 +16,10 @@ _pictrace_cli()
             ;;
         --report | --json)
             _filedir
+            return
+            ;;
+        --fine)
+            _filedir ft1
             return
             ;;
         --html)
@@ -30,7 +34,8 @@ _pictrace_cli()
             COMPREPLY=($(compgen -W "literal aligned indexed" -- "$cur"))
             return
             ;;
-        -r | --radius | -c | --step-divisor | -j | --threads | --max-megapixels | --scales)
+        -r | --radius | -c | --step-divisor | -j | --threads | --max-megapixels | --scales | \
+            --fine-radius)
             return
             ;;
     esac
@@ -45,7 +50,8 @@ _pictrace_cli()
     for ((i = 1; i < cword; i++)); do
         case ${words[i]} in
             -C | --workdir | -r | --radius | -c | --step-divisor | --report | --json | -j | \
-                --threads | --html | --plot | --max-megapixels | --search | --scales)
+                --threads | --html | --plot | --max-megapixels | --search | --scales | --fine | \
+                --fine-radius)
                 ((i++))
                 ;;
             -*) ;;

@@ -19,6 +19,12 @@ std::string format_rate(float rate)
     return text.str();
 }
 
+void write_rate_line(const SearchOutcome &outcome)
+{
+    const int average = static_cast<std::int32_t>(outcome.elapsed_ms) / outcome.patterns;
+    console::write(std::to_string(average) + "\t" + format_rate(outcome.rate) + "\n");
+}
+
 namespace {
 
 // Shared work: each process searches its slice of the database.
@@ -79,8 +85,9 @@ SearchOutcome search_patterns(const WindowSettings &settings, const QList<Featur
     }
     outcome.status = SearchStatus::searched;
     outcome.rate = static_cast<float>(double(outcome.found) / outcome.patterns * 100.0);
-    const int average = static_cast<std::int32_t>(outcome.elapsed_ms) / outcome.patterns;
-    console::write(std::to_string(average) + "\t" + format_rate(outcome.rate) + "\n");
+    if (options.rate_line) {
+        write_rate_line(outcome);
+    }
     // Outside the timed search: the figures above are those of the search alone.
     if (shard) {
         shared_runner_ups(*shard, *strategy, patterns, outcome.picks, slice.first,

@@ -26,5 +26,8 @@ SearchOutcome search_patterns(const WindowSettings &settings, const QList<Featur
                               const QList<FeatureMap> &database,
                               const SearchOptions &options = SearchOptions());
 
+// The summary line of an outcome searched: "AVERAGE_MS\tRATE\n".
+void write_rate_line(const SearchOutcome &outcome);
+
 // The rate as a standard output stream writes a double by default: 100, 50, 33.3333, 0.
 std::string format_rate(float rate);

@@ -59,6 +59,10 @@ struct PatternPick {
     // The literal search: the crop's corner in the picked image, in pixels, located over every
     // grid phase near the best (search/crop_location.h), when it was.
     std::optional<QPoint> corner;
+    // The radius and step divisor of the maps the pick is from, when not the search's (a
+    // database of the same images at a smaller radius, searched for patterns with few cells).
+    int radius = 0;
+    int step_divisor = 0;
 
     QString picked_name() const { return best ? best->name : QString(); }
 };
@@ -115,6 +119,9 @@ struct SearchOptions {
     std::function<void(int map)> before_reading;
     // The indexed search: the scales tried for a pattern it does not find at its own.
     ScaleRange scales;
+    // Writes the line of the average time and the success rate; a search made of several
+    // searches writes it once, for them all.
+    bool rate_line = true;
 };
 
 // The turns the indexed search tries, in degrees, for a pattern no scale finds clearly (with the

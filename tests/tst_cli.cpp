@@ -147,6 +147,12 @@ private slots:
             << QStringList{"--search", "indexed", "--scales", "2:0.5", "multi", "d.ft1"}
             << "--scales takes MIN:MAX (0.5:2, say) or one scale, each from 0.25 to 4, not "
                "\"2:0.5\"";
+        QTest::newRow("a finer database for the literal search")
+            << QStringList{"--fine", "f.ft1", "multi", "d.ft1"}
+            << "--fine applies to --search indexed";
+        QTest::newRow("a fine radius without a fine database")
+            << QStringList{"--search", "indexed", "--fine-radius", "10", "multi", "d.ft1"}
+            << "--fine-radius applies to --fine";
         QTest::newRow("an index for a search")
             << QStringList{"--index", "search", "p.png", "d.ft1"}
             << "--index applies to build, build-sweep, make-demo, not to search";
@@ -615,6 +621,54 @@ private slots:
                                      .toObject();
         QCOMPARE(img2["found_by"].toString(), QString("votes"));
         QVERIFY(img2["votes"].toInt() > 0);
+    }
+
+    // A crop too small for the database's radius, found among the maps of a smaller one; a
+    // database of no smaller radius is refused.
+    void indexed_search_at_two_radii()
+    {
+        ScopedWorkdir dir;
+        QDir().mkpath("database");
+        for (int k = 0; k < 4; ++k) {
+            QVERIFY(synthetic_image(9, k, 320, 240).save(QString("database/img%1.png").arg(k)));
+        }
+        QVERIFY(synthetic_image(9, 2, 320, 240)
+                    .copy(47, 23, 130, 110)
+                    .scaled(78, 66, Qt::IgnoreAspectRatio, Qt::SmoothTransformation)
+                    .save("img2.png"));
+        QCOMPARE(cli({"-r", "20", "build", "database", "coarse"}).status, 0);
+        QCOMPARE(cli({"-r", "10", "build", "database", "fine"}).status, 0);
+        const QStringList search{"-r",
+                                 "20",
+                                 "--search",
+                                 "indexed",
+                                 "search",
+                                 "img2.png",
+                                 "precomputed_databases/coarse.ft1"};
+        const Run coarse = cli(search);
+        QVERIFY2(coarse.status == 0 && !coarse.out.contains("answer: img2 (found)"),
+                 qPrintable(coarse.out + coarse.err));
+        const Run run = cli(
+            QStringList{"--fine", "precomputed_databases/fine.ft1", "--json", "out.json"} + search);
+        QVERIFY2(run.status == 0 && run.out.contains("answer: img2 (found)\n") &&
+                     run.out.contains("  radius      10: among the maps of the database at that "
+                                      "radius"),
+                 qPrintable(run.out + run.err));
+        const QJsonObject img2 = QJsonDocument::fromJson(file_bytes("out.json"))
+                                     .object()["results"]
+                                     .toArray()[0]
+                                     .toObject();
+        QCOMPARE(img2["radius"].toInt(), 10);
+        QVERIFY2(std::abs(img2["scale"].toDouble() - 0.6) < 0.02, qPrintable(run.out));
+        // The coarse database does not fit radius 12; nor may a fine radius exceed the search's.
+        for (const QStringList &wrong :
+             {QStringList{"--fine-radius", "12", "--fine", "precomputed_databases/coarse.ft1"},
+              QStringList{"--fine-radius", "30", "--fine", "precomputed_databases/fine.ft1"}}) {
+            const Run refused = cli(wrong + search);
+            QCOMPARE(refused.status, 1);
+            QVERIFY2(refused.err.startsWith("pictrace-cli: --fine precomputed_databases/"),
+                     qPrintable(refused.err));
+        }
     }
 
     // How far the runner-up was looked for reads the same in the answer block, the report's

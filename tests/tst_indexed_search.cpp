@@ -3,6 +3,7 @@
 
 #include "demo/synthetic_images.h"
 #include "evaluation/answer.h"
+#include "evaluation/fine_search.h"
 #include "maps/block_keys.h"
 #include "maps/centre_descriptor.h"
 #include "maps/descriptor.h"
@@ -108,6 +109,8 @@ private slots:
     void other_images_are_never_accepted();
     void transformed_crops_data();
     void transformed_crops();
+    void small_crops_at_a_smaller_radius_data();
+    void small_crops_at_a_smaller_radius();
 };
 
 void IndexedSearchTest::keys_under_noise_and_contrast_data()
@@ -409,6 +412,77 @@ void IndexedSearchTest::transformed_crops()
         }
     }
     QVERIFY2(found >= least_found, qPrintable(QString("%1 of 10").arg(found)));
+}
+
+void IndexedSearchTest::small_crops_at_a_smaller_radius_data()
+{
+    QTest::addColumn<int>("radius");
+    QTest::newRow("radius 4") << 4;
+    QTest::newRow("radius 5") << 5;
+    QTest::newRow("radius 6") << 6;
+}
+
+// Crops shrunk to a few cells at the database's radius, searched again among maps of a smaller
+// one: what is accepted there is the right image, at its place, and a crop of an image not in
+// the database is accepted at neither radius. (A smaller radius accepted crops of other images
+// of 20 to 56 cells there before a pick needed fine_least_cells.)
+void IndexedSearchTest::small_crops_at_a_smaller_radius()
+{
+    QFETCH(int, radius);
+    const WindowSettings fine_settings{radius, 1};
+    SyntheticRandom random(21);
+    QList<QImage> images;
+    FineMaps fine{fine_settings, {}, {}};
+    QList<FeatureMap> maps;
+    for (int k = 0; k < 30; ++k) {
+        images.append(image_of(401 + 4 * k, 320, 240));
+        maps.append(map_of(images.last(), QString("m%1").arg(k)));
+        fine.maps.append(descriptor_map(grey_map_from_loaded_image(images.last()), fine_settings));
+        fine.maps.last().name = maps.last().name;
+    }
+    QList<FeatureMap> patterns;
+    QList<QRect> truths;
+    for (int k = 0; k < 16; ++k) {
+        const int source = k < 10 ? random.between(0, images.size() - 1) : -1;
+        const QImage image = source >= 0 ? images[source] : image_of(700 + k, 320, 240);
+        const QSize side(random.between(44, 60), random.between(44, 60));
+        truths.append(QRect(QPoint(random.between(0, image.width() - side.width()),
+                                   random.between(0, image.height() - side.height())),
+                            side));
+        const QImage cut = image.copy(truths.last());
+        patterns.append(grey_map_from_loaded_image(
+            cut.scaled(cut.size() / 2, Qt::IgnoreAspectRatio, Qt::SmoothTransformation)));
+        patterns.last().name = source >= 0 ? maps[source].name : QString("other%1").arg(k);
+        QVERIFY(few_cells(QSize(patterns.last().width, patterns.last().height), settings, {}));
+    }
+    ConsoleCapture quiet;
+    SearchOptions options;
+    options.mode = SearchMode::indexed;
+    const SearchOutcome outcome = search_at_two_radii(settings, patterns, maps, options, &fine);
+    for (int k = 0; k < patterns.size(); ++k) {
+        const QSize size(patterns[k].width, patterns[k].height);
+        const Answer answer =
+            answer_of(SearchMode::indexed, outcome.picks[k], "p.png", size, settings);
+        if (answer.verdict != Verdict::found && answer.verdict != Verdict::exact) {
+            QCOMPARE(answer.radius, 0);
+            continue;
+        }
+        const QRect &truth = truths[k];
+        const double reach = 1 + 0.02 * std::max(truth.width(), truth.height());
+        QVERIFY2(answer.picked_name == patterns[k].name &&
+                     std::abs(answer.crop.x() - truth.x()) <= reach &&
+                     std::abs(answer.crop.y() - truth.y()) <= reach &&
+                     std::abs(answer.crop.width() - truth.width()) <= reach &&
+                     std::abs(answer.crop.height() - truth.height()) <= reach,
+                 qPrintable(QString("pattern %1 accepted as %2 at %3, %4, scale %5, %6 cells")
+                                .arg(k)
+                                .arg(answer.picked_name)
+                                .arg(answer.crop.x())
+                                .arg(answer.crop.y())
+                                .arg(answer.scale)
+                                .arg(answer.cells())));
+        QVERIFY(answer.radius == 0 || answer.radius == radius);
+    }
 }
 
 QTEST_GUILESS_MAIN(IndexedSearchTest)

@@ -1,0 +1,96 @@
+#include "evaluation/fine_search.h"
+
+#include "evaluation/answer.h"
+#include "ft1/value_guard.h"
+#include "maps/descriptor.h"
+#include "search/database_search.h"
+#include "search/indexed_search.h"
+#include "support/console.h"
+
+#include <algorithm>
+
+namespace {
+
+// A pattern searched again at the smaller radius, accepted there, still fits some window of
+// another image by chance unless it has this many cells there: the crops of photographs taken
+// there have 80 and more, tiny crops of other images accepted there 20 to 40.
+constexpr int fine_least_cells = 2 * indexed_few_cells;
+
+bool accepted(const PatternPick &pick, QSize size, const WindowSettings &settings,
+              int least_cells = 0)
+{
+    const Answer answer = indexed_answer(pick, QString(), size, settings);
+    return (answer.verdict == Verdict::exact || answer.verdict == Verdict::found) &&
+           answer.cells() >= least_cells;
+}
+
+} // namespace
+
+bool few_cells(QSize size, const WindowSettings &settings, const ScaleRange &scales)
+{
+    const double shrink = std::max({1.0, scales.low, scales.high});
+    const int step = settings.step();
+    const qint64 columns = std::max(0, descriptor_extent(size.width(), settings.radius, step));
+    const qint64 rows = std::max(0, descriptor_extent(size.height(), settings.radius, step));
+    return double(columns * rows) < indexed_few_cells * shrink * shrink;
+}
+
+SearchOutcome search_at_two_radii(const WindowSettings &settings,
+                                  const QList<FeatureMap> &patterns,
+                                  const QList<FeatureMap> &database, const SearchOptions &options,
+                                  const FineMaps *fine)
+{
+    const bool two = fine && options.mode == SearchMode::indexed && fine->settings.valid() &&
+                     fine->settings.radius < settings.radius && !fine->maps.isEmpty();
+    SearchOptions first = options;
+    first.rate_line = options.rate_line && !two;
+    SearchOutcome outcome = search_patterns(settings, patterns, database, first);
+    if (!two || outcome.status != SearchStatus::searched) {
+        return outcome;
+    }
+    QList<FeatureMap> again;
+    QList<int> which;
+    for (int k = 0; k < patterns.size(); ++k) {
+        const QSize size(patterns[k].width, patterns[k].height);
+        if (few_cells(size, settings, options.scales) &&
+            !accepted(outcome.picks[k], size, settings)) {
+            again.append(patterns[k]);
+            which.append(k);
+        }
+    }
+    if (!again.isEmpty()) {
+        SearchOptions second = options;
+        second.index = fine->indexes.index;
+        second.candidates = fine->indexes.candidates;
+        second.before_reading = fine->indexes.before_reading;
+        second.progress = {};
+        second.rate_line = false;
+        try {
+            const SearchOutcome finer =
+                search_patterns(fine->settings, again, fine->maps, second);
+            for (int n = 0; n < which.size() && n < finer.picks.size(); ++n) {
+                const int k = which[n];
+                const QSize size(patterns[k].width, patterns[k].height);
+                if (accepted(finer.picks[n], size, fine->settings, fine_least_cells)) {
+                    PatternPick pick = finer.picks[n];
+                    pick.radius = fine->settings.radius;
+                    pick.step_divisor = fine->settings.step_divisor;
+                    outcome.found += (pick.found ? 1 : 0) - (outcome.picks[k].found ? 1 : 0);
+                    outcome.picks[k] = pick;
+                }
+            }
+            outcome.elapsed_ms += finer.elapsed_ms;
+            outcome.seconds += finer.seconds;
+        } catch (const DamagedIndex &damaged) {
+            console::write(damaged.path() +
+                           ": corrupt (a block of values does not match its checksum); the "
+                           "patterns with few cells keep their answers at radius " +
+                           QString::number(settings.radius) + "\n");
+        }
+    }
+    outcome.rate = static_cast<float>(double(outcome.found) / outcome.patterns * 100.0);
+    if (options.rate_line) {
+        write_rate_line(outcome);
+    }
+    return outcome;
+}

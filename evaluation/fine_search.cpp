@@ -35,8 +35,7 @@ bool few_cells(QSize size, const WindowSettings &settings, const ScaleRange &sca
     return double(columns * rows) < indexed_few_cells * shrink * shrink;
 }
 
-SearchOutcome search_at_two_radii(const WindowSettings &settings,
-                                  const QList<FeatureMap> &patterns,
+SearchOutcome search_at_two_radii(const WindowSettings &settings, const QList<FeatureMap> &patterns,
                                   const QList<FeatureMap> &database, const SearchOptions &options,
                                   const FineMaps *fine)
 {
@@ -66,8 +65,7 @@ SearchOutcome search_at_two_radii(const WindowSettings &settings,
         second.progress = {};
         second.rate_line = false;
         try {
-            const SearchOutcome finer =
-                search_patterns(fine->settings, again, fine->maps, second);
+            const SearchOutcome finer = search_patterns(fine->settings, again, fine->maps, second);
             for (int n = 0; n < which.size() && n < finer.picks.size(); ++n) {
                 const int k = which[n];
                 const QSize size(patterns[k].width, patterns[k].height);

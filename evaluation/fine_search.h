@@ -31,7 +31,6 @@ bool few_cells(QSize size, const WindowSettings &settings, const ScaleRange &sca
 // it did not accept that have few cells searched again among the fine maps. One summary line
 // for both, their times added. A database index found damaged on the second search is named on
 // the console, and the first answers kept.
-SearchOutcome search_at_two_radii(const WindowSettings &settings,
-                                  const QList<FeatureMap> &patterns,
+SearchOutcome search_at_two_radii(const WindowSettings &settings, const QList<FeatureMap> &patterns,
                                   const QList<FeatureMap> &database, const SearchOptions &options,
                                   const FineMaps *fine);

@@ -218,14 +218,14 @@ Answer indexed_answer(const PatternPick &pick, const QString &file, QSize size,
     const double score = pick.best->score;
     const double residual = exact_share * pick.magnitude;
     const qint64 cells = answer.cells();
-    const bool exact = score <= residual && cells >= exact_cells;
+    // A crop with next to no texture matches every flat window, to the rounding too.
+    const bool flat = pick.magnitude < indexed_least_texture * double(cells);
+    const bool exact = score <= residual && cells >= exact_cells && !flat;
     // A pick among many scales must stand out further: many scales give a crop of another
     // image more chances; and so must a pattern of a few cells, which some window of a large
     // database fits by chance.
     const bool rescaled = pick.scale != 1 || pick.angle != 0 || cells < indexed_few_cells;
     const bool lone = rescaled && pick.unrelated == 0;
-    // A crop with next to no texture matches every flat window.
-    const bool flat = pick.magnitude < indexed_least_texture * double(cells);
     // Whether the pick's window is close and stands out, by the system's scores or by the
     // scores with the pattern's contrast fitted to every window (a brightened crop).
     // The pattern's cells scaled by a gain sum to the gain times its magnitude.

@@ -346,6 +346,34 @@ private slots:
         }
     }
 
+    // A pick the votes named that scores 0: exact when the pattern has texture, never when it
+    // has next to none (a flat crop, resampled, matches every flat window of a view exactly).
+    void featureless_votes_data()
+    {
+        QTest::addColumn<double>("magnitude"); // of 12 cells
+        QTest::addColumn<bool>("exact");
+        QTest::newRow("no texture at all") << 0.0 << false;
+        QTest::newRow("next to none") << 0.1 << false;
+        QTest::newRow("a photograph's") << 6.0 << true;
+    }
+    void featureless_votes()
+    {
+        QFETCH(double, magnitude);
+        QFETCH(bool, exact);
+        PatternPick pick;
+        pick.pattern_name = "p";
+        pick.picked_by = PickedBy::votes;
+        pick.any_cells = true;
+        pick.best = MatchCandidate{3, 2, 0.0f, "view", 0};
+        pick.map_width = 4;
+        pick.map_height = 3;
+        pick.magnitude = magnitude;
+        pick.scale = 0.88;
+        const Answer answer = indexed_answer(pick, "p.png", QSize(120, 100), {20, 1});
+        QCOMPARE(answer.verdict == Verdict::exact, exact);
+        QVERIFY(exact || answer.verdict != Verdict::found);
+    }
+
     // The records of a build with given settings fit those settings; the settings that fit
     // them all are found back, and several when the sizes cannot tell them apart.
     void settings_that_fit_data()

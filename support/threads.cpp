@@ -2,6 +2,8 @@
 
 #include <QThread>
 
+#include <mutex>
+
 QThreadPool &compute_pool()
 {
     static QThreadPool pool;
@@ -15,12 +17,27 @@ int thread_count(int requested)
 
 void run_on_threads(int threads, const std::function<void()> &worker)
 {
+    std::mutex lock;
+    std::exception_ptr first;
+    auto run = [&] {
+        try {
+            worker();
+        } catch (...) {
+            const std::lock_guard<std::mutex> guard(lock);
+            if (!first) {
+                first = std::current_exception();
+            }
+        }
+    };
     QList<QFuture<void>> helpers;
     for (int t = 1; t < threads; ++t) {
-        helpers.append(QtConcurrent::run(&compute_pool(), [&worker] { worker(); }));
+        helpers.append(QtConcurrent::run(&compute_pool(), run));
     }
-    worker();
+    run();
     for (QFuture<void> &helper : helpers) {
         helper.waitForFinished();
+    }
+    if (first) {
+        std::rethrow_exception(first);
     }
 }

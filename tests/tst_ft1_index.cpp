@@ -1,15 +1,19 @@
 // The binary index beside a database: read back, it gives exactly what reading the text gives;
 // stale, cut short or damaged, it is not used, the reader says why, and the text is read.
 
+#include "evaluation/fine_search.h"
 #include "ft1/database_file.h"
 #include "ft1/ft1_index.h"
 #include "ft1/ft1_index_format.h"
+#include "ft1/ft1_writer.h"
 #include "ft1/value_guard.h"
 #include "maps/centre_descriptor.h"
+#include "maps/descriptor.h"
 #include "search/aligned_search.h"
 #include "search/candidate_index.h"
 #include "search/cell_index.h"
 #include "search/indexed_search.h"
+#include "support/threads.h"
 #include "test_support.h"
 
 #include <sys/stat.h>
@@ -17,6 +21,7 @@
 
 #include <QtTest>
 
+#include <atomic>
 #include <cstring>
 
 namespace {
@@ -347,6 +352,105 @@ private slots:
         QVERIFY(!loaded.guard->check_all());
         const Ft1Contents text = read("db.ft1", false);
         loaded.guard->check(text.maps.first()); // not the index's: passed over
+    }
+
+    // Damaged values found while patterns with few cells are searched again among a database at
+    // a smaller radius: the line that says so, and the first search's answers kept.
+    // What a damaged block throws on a worker thread reaches the caller as it was (Qt's own
+    // wrapper would end the process), once the other work is done.
+    void damage_found_on_threads_data()
+    {
+        QTest::addColumn<int>("threads");
+        QTest::newRow("one thread") << 1;
+        QTest::newRow("two threads") << 2;
+        QTest::newRow("eight threads") << 8;
+    }
+    void damage_found_on_threads()
+    {
+        QFETCH(int, threads);
+        std::atomic<int> done{0};
+        int consumed = 0;
+        auto work = [&](int k) {
+            if (k == 5) {
+                throw DamagedIndex("x.idx");
+            }
+            ++done;
+            return k;
+        };
+        try {
+            ordered_parallel<int>(40, threads, work, [&](int, int &) { return ++consumed > 0; });
+            QFAIL("no exception");
+        } catch (const DamagedIndex &damaged) {
+            QCOMPARE(damaged.path(), QString("x.idx"));
+        }
+        QCOMPARE(consumed, 5); // the results before the damaged one, in order
+        std::atomic<int> next{0};
+        QVERIFY_EXCEPTION_THROWN(run_on_threads(threads,
+                                                [&] {
+                                                    while (next++ < 40) {
+                                                        if (next == 7) {
+                                                            throw DamagedIndex("y.idx");
+                                                        }
+                                                    }
+                                                }),
+                                 DamagedIndex);
+    }
+
+    void damaged_values_of_a_finer_database()
+    {
+        ScopedWorkdir dir;
+        // The finer database holds the images the patterns are cut from, the other none.
+        std::mt19937 rng(3);
+        const WindowSettings fine_settings{2, 1};
+        const WindowSettings coarse{4, 1};
+        QByteArray text;
+        QList<FeatureMap> greys;
+        QList<FeatureMap> coarse_maps;
+        for (int k = 0; k < 6; ++k) {
+            greys.append(random_grey_map(rng, 40, 30, QString("img%1").arg(k)));
+            append_ft1_record(text, greys.last().name.toUtf8(), 40, 30,
+                              descriptor_map(greys.last(), fine_settings));
+            coarse_maps.append(descriptor_map(random_grey_map(rng, 40, 30, "x"), coarse));
+            coarse_maps.last().name = QString("other%1").arg(k);
+        }
+        QVERIFY(write_file("fine.ft1", text));
+        QVERIFY(write_ft1_index("fine.ft1").written);
+        const IndexLayout at = index_layout(counts_of(header_of(file_bytes("fine.ft1.idx"))));
+        edit_index("fine.ft1.idx", [&](QByteArray &bytes) {
+            bytes[int(at.values) + 2] = char(bytes[int(at.values) + 2] ^ 0x40);
+        });
+        const Ft1Contents loaded = read("fine.ft1", true);
+        QVERIFY(loaded.from_index && loaded.guard);
+        const CellIndex cells(loaded.cells);
+        const CandidateIndex candidates(loaded.candidates);
+        FineMaps fine{fine_settings, loaded.maps, {}};
+        fine.indexes.index = &cells;
+        fine.indexes.candidates = &candidates;
+        fine.indexes.before_reading = [&](int map) { loaded.guard->check(loaded.maps[map]); };
+        QList<FeatureMap> patterns;
+        for (int k = 0; k < 3; ++k) {
+            FeatureMap cut = FeatureMap::allocate(13, 12, greys[k].name);
+            for (int y = 0; y < cut.height; ++y) {
+                for (int x = 0; x < cut.width; ++x) {
+                    cut.data()[x + y * cut.width] = greys[k].data()[x + 5 + (y + 4) * 40];
+                }
+            }
+            patterns.append(cut);
+        }
+        SearchOptions options;
+        options.mode = SearchMode::indexed;
+        ConsoleCapture console;
+        const SearchOutcome outcome =
+            search_at_two_radii(coarse, patterns, coarse_maps, options, &fine);
+        QCOMPARE(outcome.status, SearchStatus::searched);
+        QCOMPARE(outcome.picks.size(), patterns.size());
+        QVERIFY2(console.text().contains("fine.ft1.idx: corrupt (a block of values does not "
+                                         "match its checksum); the patterns with few cells keep "
+                                         "their answers at radius 4\n"),
+                 qPrintable(console.text()));
+        for (const PatternPick &pick : outcome.picks) {
+            QCOMPARE(pick.radius, 0);
+        }
     }
 
     // A load trusts the bytes of the sorted cells and the candidate index (a full check is

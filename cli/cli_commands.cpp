@@ -179,13 +179,18 @@ SearchMode mode_of(const CliOptions &options)
 }
 
 QJsonObject settings_json(const WindowSettings &settings, const QString &source,
-                          const CliOptions &options)
+                          const CliOptions &options, const commands::FineDatabase *fine = nullptr)
 {
-    return {{"radius", settings.radius},
-            {"step_divisor", settings.step_divisor},
-            {"step", settings.step()},
-            {"radius_from", source},
-            {"mode", mode_name(options)}};
+    QJsonObject json{{"radius", settings.radius},
+                     {"step_divisor", settings.step_divisor},
+                     {"step", settings.step()},
+                     {"radius_from", source},
+                     {"mode", mode_name(options)}};
+    if (fine) {
+        json["fine"] = QJsonObject{{"database", fine->database.files.value(0)},
+                                   {"radius", fine->settings.radius}};
+    }
+    return json;
 }
 
 QJsonArray answers_json(const QList<Answer> &answers)
@@ -293,6 +298,31 @@ struct PreparedSearch {
     const commands::FineDatabase *fine_database() const { return fine ? &*fine : nullptr; }
 };
 
+// Why the maps of `fine` are not those of the same images as `database`'s, or nothing.
+std::optional<QString> differing_image(const commands::Database &fine,
+                                       const commands::Database &database)
+{
+    if (fine.maps.size() != database.maps.size()) {
+        return QString("%1 maps against %2").arg(fine.maps.size()).arg(database.maps.size());
+    }
+    QStringList names;
+    QStringList theirs;
+    for (int k = 0; k < fine.maps.size(); ++k) {
+        names << fine.maps[k].name;
+        theirs << database.maps[k].name;
+    }
+    names.sort();
+    theirs.sort();
+    for (int k = 0; k < names.size(); ++k) {
+        if (names[k] != theirs[k]) {
+            const QString only = names[k] < theirs[k] ? names[k] : theirs[k];
+            return QString("%1 is in %2 only")
+                .arg(console::printable(only), names[k] < theirs[k] ? "it" : "the databases");
+        }
+    }
+    return std::nullopt;
+}
+
 // --fine's database, which must fit its radius (--fine-radius, else half the search's) and the
 // search's step divisor, smaller than the search's; nothing after saying why not.
 std::optional<commands::FineDatabase> prepare_fine(const CliOptions &options,
@@ -307,13 +337,19 @@ std::optional<commands::FineDatabase> prepare_fine(const CliOptions &options,
     const WindowSettings settings{options.fine_radius > 0 ? options.fine_radius
                                                           : prepared.settings.radius / 2,
                                   prepared.settings.step_divisor};
-    if (settings.radius >= prepared.settings.radius || !settings.valid()) {
-        print_failure(QString("--fine %1: radius %2 is not smaller than the search's %3, or "
-                              "gives no step with divisor %4")
+    if (!settings.valid()) {
+        print_failure(QString("--fine %1: radius %2 with step divisor %3 gives no window step "
+                              "(--fine-radius N gives another)")
                           .arg(name)
                           .arg(settings.radius)
-                          .arg(prepared.settings.radius)
                           .arg(settings.step_divisor));
+        return std::nullopt;
+    }
+    if (settings.radius >= prepared.settings.radius) {
+        print_failure(QString("--fine %1: radius %2 is not smaller than the search's %3")
+                          .arg(name)
+                          .arg(settings.radius)
+                          .arg(prepared.settings.radius));
         return std::nullopt;
     }
     std::optional<commands::Database> database =
@@ -329,18 +365,22 @@ std::optional<commands::FineDatabase> prepare_fine(const CliOptions &options,
                            .arg(settings.radius)
                            .arg(settings.step_divisor);
         if (!verdict.same_divisor.isEmpty()) {
-            text += QString(" (built with radius %1? use --fine-radius %1)")
-                        .arg(verdict.same_divisor.first().radius);
+            const int built = verdict.same_divisor.first().radius;
+            text += built < prepared.settings.radius
+                        ? QString(" (built with radius %1? use --fine-radius %1)").arg(built)
+                        : QString(" (built with radius %1, not smaller than the search's %2?)")
+                              .arg(built)
+                              .arg(prepared.settings.radius);
         }
         print_failure(text);
         return std::nullopt;
     }
-    if (database->records.size() != prepared.database.records.size()) {
-        print_failure(QString("--fine %1 holds %2 records, the databases %3: it should hold "
-                              "the same images")
-                          .arg(name)
-                          .arg(database->records.size())
-                          .arg(prepared.database.records.size()));
+    // The answers found there name its images: they must be the databases' own.
+    const std::optional<QString> differing = differing_image(*database, prepared.database);
+    if (differing) {
+        print_failure(QString("--fine %1 does not hold the images of the databases: %2")
+                          .arg(name, *differing));
+        return std::nullopt;
     }
     database->make_index(SearchMode::indexed);
     return commands::FineDatabase{settings, std::move(*database)};
@@ -543,7 +583,8 @@ int run_search(const CliOptions &options, const QStringList &args)
     }
     outputs.json() = {{"command", "search"},
                       {"version", QCoreApplication::applicationVersion()},
-                      {"settings", settings_json(request.settings, prepared->source, options)},
+                      {"settings", settings_json(request.settings, prepared->source, options,
+                                                 prepared->fine_database())},
                       {"databases", prepared->databases},
                       {"timing", QJsonObject{{"search_ms", result.elapsed_ms}}},
                       {"results", QJsonArray{answer_json(result.answer)}}};
@@ -596,7 +637,8 @@ int run_multi(const CliOptions &options, const QStringList &args)
     QJsonObject json = search_json(result);
     json["command"] = "multi";
     json["version"] = QCoreApplication::applicationVersion();
-    json["settings"] = settings_json(settings, prepared->source, options);
+    json["settings"] =
+        settings_json(settings, prepared->source, options, prepared->fine_database());
     json["databases"] = prepared->databases;
     outputs.json() = json;
     return checked(options, all_accepted(result.answers),

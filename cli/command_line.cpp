@@ -501,6 +501,9 @@ CliOptions read_options(const QCommandLineParser &parser, const CommandSpec &com
             throw UsageError("--fine applies to --search indexed");
         }
         options.fine = parser.value("fine");
+        if (options.fine.isEmpty()) {
+            throw UsageError("--fine needs a database file");
+        }
     }
     if (parser.isSet("fine-radius")) {
         if (options.fine.isEmpty()) {

@@ -337,7 +337,9 @@ QString answer_line(const Answer &answer)
         return text + ": the pattern is too small for the window";
     }
     if (!answer.best) {
-        return text + ": the pattern is larger than every database image";
+        return text + (answer.verdict == Verdict::not_found
+                           ? QString(": the index named no window of any image for it")
+                           : QString(": the pattern is larger than every database image"));
     }
     text += ": crop " + crop_text(answer.crop);
     if (answer.tolerance > 0) {
@@ -373,7 +375,9 @@ QString answer_block(const Answer &answer)
         return text;
     }
     if (!answer.best) {
-        line("pattern", QString("%1 x %2 cells: larger than every database map")
+        line("pattern", QString(answer.verdict == Verdict::not_found
+                                    ? "%1 x %2 cells: the index named no window of any map for it"
+                                    : "%1 x %2 cells: larger than every database map")
                             .arg(answer.map_size.width())
                             .arg(answer.map_size.height()));
         return text;

@@ -150,6 +150,9 @@ private slots:
         QTest::newRow("a finer database for the literal search")
             << QStringList{"--fine", "f.ft1", "multi", "d.ft1"}
             << "--fine applies to --search indexed";
+        QTest::newRow("a fine database of no name")
+            << QStringList{"--search", "indexed", "--fine", "", "multi", "d.ft1"}
+            << "--fine needs a database file";
         QTest::newRow("a fine radius without a fine database")
             << QStringList{"--search", "indexed", "--fine-radius", "10", "multi", "d.ft1"}
             << "--fine-radius applies to --fine";
@@ -638,6 +641,8 @@ private slots:
                     .save("img2.png"));
         QCOMPARE(cli({"-r", "20", "build", "database", "coarse"}).status, 0);
         QCOMPARE(cli({"-r", "10", "build", "database", "fine"}).status, 0);
+        QVERIFY(QFile::rename("database/img3.png", "img3.png"));
+        QCOMPARE(cli({"-r", "10", "build", "database", "three"}).status, 0);
         const QStringList search{"-r",
                                  "20",
                                  "--search",
@@ -660,10 +665,12 @@ private slots:
                                      .toObject();
         QCOMPARE(img2["radius"].toInt(), 10);
         QVERIFY2(std::abs(img2["scale"].toDouble() - 0.6) < 0.02, qPrintable(run.out));
-        // The coarse database does not fit radius 12; nor may a fine radius exceed the search's.
+        // The coarse database does not fit radius 12, a fine radius may not exceed the search's,
+        // and a database of other images would answer with images the search's does not hold.
         for (const QStringList &wrong :
              {QStringList{"--fine-radius", "12", "--fine", "precomputed_databases/coarse.ft1"},
-              QStringList{"--fine-radius", "30", "--fine", "precomputed_databases/fine.ft1"}}) {
+              QStringList{"--fine-radius", "30", "--fine", "precomputed_databases/fine.ft1"},
+              QStringList{"--fine", "precomputed_databases/three.ft1"}}) {
             const Run refused = cli(wrong + search);
             QCOMPARE(refused.status, 1);
             QVERIFY2(refused.err.startsWith("pictrace-cli: --fine precomputed_databases/"),

@@ -174,8 +174,10 @@ QString row_html(const ReportRow &row, Thumbnails &thumbnails)
         fact("verdict", verdict_text(a.verdict));
     }
     if (a.best) {
-        fact("score",
-             QString("%1 over %2 cells").arg(double(a.best->score), 0, 'g', 6).arg(a.cells()));
+        fact("score", QString("%1 over %2 cells%3")
+                          .arg(double(a.best->score), 0, 'g', 6)
+                          .arg(a.cells())
+                          .arg(a.radius > 0 ? QString(" at radius %1").arg(a.radius) : QString()));
         // Only a crop at its image's own size and angle is placed exactly.
         const QString changes = crop_changes(a);
         const QString how = a.tolerance > 0     ? QString(" (within %1 px)").arg(a.tolerance)

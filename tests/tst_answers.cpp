@@ -448,17 +448,21 @@ private slots:
         QTest::addColumn<double>("angle");
         QTest::addColumn<QString>("block"); // in the answer's lines
         QTest::addColumn<QString>("page");  // on the page
+        QTest::addColumn<int>("radius");    // of the maps it was found among, when not the search's
         QTest::newRow("exact") << 0 << 1.0 << 0.0 << "(grid phase 0, 0)"
-                               << "(exact)";
+                               << "(exact)" << 0;
         QTest::newRow("within the grid's step") << 6 << 1.0 << 0.0 << "within 6 pixels"
-                                                << "(within 6 px)";
+                                                << "(within 6 px)" << 0;
         QTest::newRow("resized") << 0 << 0.75 << 0.0 << "(the crop is 0.75 times its size)"
-                                 << "(the crop is 0.75 times its size)";
+                                 << "(the crop is 0.75 times its size)" << 0;
         QTest::newRow("turned") << 0 << 1.0 << -2.0 << "(the crop shows it turned by -2 degrees)"
-                                << "(the crop shows it turned by -2 degrees)";
+                                << "(the crop shows it turned by -2 degrees)" << 0;
         QTest::newRow("resized and turned")
             << 0 << 1.25 << 1.5 << "is 1.25 times its size and shows it turned by 1.5 degrees"
-            << "is 1.25 times its size and shows it turned by 1.5 degrees";
+            << "is 1.25 times its size and shows it turned by 1.5 degrees" << 0;
+        QTest::newRow("found at a smaller radius")
+            << 0 << 0.5 << 0.0 << "  radius      10: among the maps of the database at that radius"
+            << "over 20 cells at radius 10" << 10;
     }
     void crop_wording()
     {
@@ -467,6 +471,7 @@ private slots:
         QFETCH(double, angle);
         QFETCH(QString, block);
         QFETCH(QString, page);
+        QFETCH(int, radius);
         Answer answer;
         answer.file = "cat.png";
         answer.picked_name = "cat";
@@ -478,6 +483,7 @@ private slots:
         answer.tolerance = tolerance;
         answer.scale = scale;
         answer.angle = angle;
+        answer.radius = radius;
         const QString lines = answer_block(answer);
         QVERIFY2(lines.contains(block), qPrintable(lines));
         HtmlReport report;

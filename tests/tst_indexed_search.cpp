@@ -424,8 +424,8 @@ void IndexedSearchTest::small_crops_at_a_smaller_radius_data()
 
 // Crops shrunk to a few cells at the database's radius, searched again among maps of a smaller
 // one: what is accepted there is the right image, at its place, and a crop of an image not in
-// the database is accepted at neither radius. (A smaller radius accepted crops of other images
-// of 20 to 56 cells there before a pick needed fine_least_cells.)
+// the database is accepted at neither radius. (Before a pick there needed fine_least_cells,
+// crops of 6 and 16 cells were accepted there at another image or at the wrong place.)
 void IndexedSearchTest::small_crops_at_a_smaller_radius()
 {
     QFETCH(int, radius);

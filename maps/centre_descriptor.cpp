@@ -55,6 +55,8 @@ constexpr int maps_from_the_image = 8;
 // A map of at most this many cells costs less from its cells alone, several of which a search
 // has usually asked for already.
 constexpr qint64 few_cells = 64;
+// The side, in centres, of the blocks all_values makes at once.
+constexpr int block_side = 256;
 
 struct CentreDescriptor::Tile {
     int width = 0; // centres
@@ -221,8 +223,6 @@ void CentreDescriptor::make_whole(Tile &made, int tx, int ty)
     const int cy0 = ty * m_step;
     const int columns = made.width;
     const int rows = made.height;
-    const int span_x = columns + int(2 * a);
-    const int span_y = rows + int(2 * a);
     if (!m_exact) {
         const std::vector<float> weights = window_weights(int(a));
         FeatureMap window = FeatureMap::allocate(int(2 * a + 1), int(2 * a + 1));
@@ -239,8 +239,43 @@ void CentreDescriptor::make_whole(Tile &made, int tx, int ty)
         }
         return;
     }
-    // The tile's pixels: columns cx0 .. cx0 + columns + 2a, rows likewise.
-    // Horizontal pass: per pixel row, prefix sums of v, t v, t^2 v along the tile's span, then
+    exact_block(cx0, cy0, columns, rows, made.values.data(), columns);
+}
+
+std::vector<float> CentreDescriptor::all_values()
+{
+    std::vector<float> values(std::size_t(m_centres_x) * std::size_t(m_centres_y));
+    const int a = m_settings.radius;
+    if (m_exact && prefixes_fit(a, block_side + 2 * a)) {
+        // Blocks much larger than a tile, so that the pixels a window reaches beyond its
+        // block are summed a few times rather than nine.
+        for (int cy0 = 0; cy0 < m_centres_y; cy0 += block_side) {
+            for (int cx0 = 0; cx0 < m_centres_x; cx0 += block_side) {
+                exact_block(cx0, cy0, std::min(block_side, m_centres_x - cx0),
+                            std::min(block_side, m_centres_y - cy0),
+                            values.data() + cx0 + qint64(cy0) * m_centres_x, m_centres_x);
+            }
+        }
+        return values;
+    }
+    for (int cy = 0; cy < m_centres_y; ++cy) {
+        for (int cx = 0; cx < m_centres_x; ++cx) {
+            values[std::size_t(cx) + std::size_t(cy) * std::size_t(m_centres_x)] = value(cx, cy);
+        }
+    }
+    return values;
+}
+
+// The exact values of the centres cx0 .. cx0 + columns - 1, cy0 .. cy0 + rows - 1, row by row
+// `stride` floats apart.
+void CentreDescriptor::exact_block(int cx0, int cy0, int columns, int rows, float *out,
+                                   qint64 stride) const
+{
+    const qint64 a = m_settings.radius;
+    const int span_x = columns + int(2 * a);
+    const int span_y = rows + int(2 * a);
+    // The block's pixels: columns cx0 .. cx0 + columns + 2a, rows likewise.
+    // Horizontal pass: per pixel row, prefix sums of v, t v, t^2 v along the block's span, then
     // for every centre column h0 = sum (a - |i|) v and h1 = sum (a - |i|) i v.
     std::vector<qint64> line(static_cast<std::size_t>(span_x + 1) * 3);
     std::vector<qint64> h0(static_cast<std::size_t>(columns) * span_y);
@@ -302,8 +337,8 @@ void CentreDescriptor::make_whole(Tile &made, int tx, int ty)
                      &down[std::size_t(3 * (c + a + 1))], c, a, sxv, unused);
             triangle(&down0[std::size_t(3 * (c - a))], &down0[std::size_t(3 * (c + 1))],
                      &down0[std::size_t(3 * (c + a + 1))], c, a, unused, syv);
-            made.values[std::size_t(r) * columns + q] = static_cast<float>(
-                static_cast<long double>(sxv) / sxx + static_cast<long double>(syv) / sxx);
+            out[q + qint64(r) * stride] = static_cast<float>(static_cast<long double>(sxv) / sxx +
+                                                             static_cast<long double>(syv) / sxx);
         }
     }
 }

@@ -54,6 +54,10 @@ public:
         return rough_value(px + k * m_step, py + l * m_step);
     }
 
+    // The value at every centre, row by row (centres_x() floats a row): the same values as
+    // value(), made in large blocks at once, for a search that reads every phase.
+    std::vector<float> all_values();
+
     // The whole map of one phase, named after the image.
     FeatureMap phase_map(int px, int py);
 
@@ -67,6 +71,7 @@ private:
     Tile &tile(int tx, int ty);
     void make_whole(Tile &tile, int tx, int ty);
     float single(int cx, int cy) const;
+    void exact_block(int cx0, int cy0, int columns, int rows, float *out, qint64 stride) const;
 
     FeatureMap m_grey;
     WindowSettings m_settings;

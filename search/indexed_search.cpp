@@ -8,6 +8,7 @@
 #include <limits>
 #include <set>
 #include <tuple>
+#include <unordered_map>
 
 namespace {
 
@@ -65,18 +66,11 @@ struct IndexedSearcher::State {
         , phases(std::size_t(step) * std::size_t(step))
         , before_reading(std::move(before))
         , ranked_blocks(phases.size())
+        , ranked_sorted(phases.size(), 0)
     {
-        // Every centre once (whole tiles at a time), then each phase's cells from them.
+        // Every centre once, then each phase's cells from them.
         const int across = pattern.centres_x();
-        const int down = pattern.centres_y();
-        std::vector<float> values(std::size_t(std::max(0, across)) *
-                                  std::size_t(std::max(0, down)));
-        for (int cy = 0; cy < down; ++cy) {
-            for (int cx = 0; cx < across; ++cx) {
-                values[std::size_t(cx) + std::size_t(cy) * std::size_t(across)] =
-                    pattern.value(cx, cy);
-            }
-        }
+        const std::vector<float> values = pattern.all_values();
         for (int py = 0; py < step; ++py) {
             for (int px = 0; px < step; ++px) {
                 if (!pattern.phase_has_cells(px, py)) {
@@ -194,10 +188,12 @@ struct IndexedSearcher::State {
         std::size_t order; // in which it was cast
     };
 
-    // The phase's blocks, rarest first (then by position), made on first use; and of the
-    // rarest, those to look up.
+    // The phase's blocks, made on first use, the `count` rarest first in order (then by
+    // position) with their keys; and of the rarest, those to look up.
     mutable std::vector<std::vector<Block>> ranked_blocks;
-    const std::vector<Block> &ranked(const FeatureMap &cells, std::size_t phase_order) const;
+    mutable std::vector<std::size_t> ranked_sorted; // how many come first in order
+    const std::vector<Block> &ranked(const FeatureMap &cells, std::size_t phase_order,
+                                     std::size_t count) const;
     std::vector<Block> blocks_of(const FeatureMap &cells, std::size_t phase_order) const;
     void vote(int px, int py, std::vector<Vote> &votes) const;
 };
@@ -205,32 +201,48 @@ struct IndexedSearcher::State {
 // The phase's blocks to look up: the least likely ones, then of those the ones whose buckets
 // hold the fewest entries.
 const std::vector<Block> &IndexedSearcher::State::ranked(const FeatureMap &cells,
-                                                         std::size_t phase_order) const
+                                                         std::size_t phase_order,
+                                                         std::size_t count) const
 {
     std::vector<Block> &blocks = ranked_blocks[phase_order];
-    if (!blocks.empty() || cells.width < key_block_side || cells.height < key_block_side) {
+    if (cells.width < key_block_side || cells.height < key_block_side) {
         return blocks;
     }
-    BlockCodes codes;
-    for (int l = 0; l + key_block_side <= cells.height; ++l) {
-        for (int k = 0; k + key_block_side <= cells.width; ++k) {
-            if (block_codes(cells.data() + k + qint64(l) * cells.width, cells.width, codes)) {
-                blocks.push_back(
-                    {index.rarity().log_probability(codes), key_of_codes(codes), 0, k, l});
+    if (blocks.empty()) {
+        BlockCodes codes;
+        for (int l = 0; l + key_block_side <= cells.height; ++l) {
+            for (int k = 0; k + key_block_side <= cells.width; ++k) {
+                if (block_codes(cells.data() + k + qint64(l) * cells.width, cells.width, codes)) {
+                    blocks.push_back({index.rarity().log_probability(codes), 0, 0, k, l});
+                }
             }
         }
     }
-    std::sort(blocks.begin(), blocks.end(), [](const Block &a, const Block &b) {
-        return std::tie(a.log_probability, a.l, a.k) < std::tie(b.log_probability, b.l, b.k);
-    });
+    // Only the rarest are read: those come first in order, and carry their keys.
+    count = std::min(count, blocks.size());
+    std::size_t &sorted = ranked_sorted[phase_order];
+    if (count > sorted) {
+        std::partial_sort(blocks.begin(), blocks.begin() + std::ptrdiff_t(count), blocks.end(),
+                          [](const Block &a, const Block &b) {
+                              return std::tie(a.log_probability, a.l, a.k) <
+                                     std::tie(b.log_probability, b.l, b.k);
+                          });
+        BlockCodes codes;
+        for (std::size_t n = sorted; n < count; ++n) {
+            Block &block = blocks[n];
+            block_codes(cells.data() + block.k + qint64(block.l) * cells.width, cells.width, codes);
+            block.key = key_of_codes(codes);
+        }
+        sorted = count;
+    }
     return blocks;
 }
 
 std::vector<Block> IndexedSearcher::State::blocks_of(const FeatureMap &cells,
                                                      std::size_t phase_order) const
 {
-    const std::vector<Block> &rarest = ranked(cells, phase_order);
     const std::size_t looked = std::size_t(std::max(0, options.blocks_per_phase));
+    const std::vector<Block> &rarest = ranked(cells, phase_order, 2 * looked);
     std::vector<Block> blocks(rarest.begin(),
                               rarest.begin() + std::ptrdiff_t(std::min(rarest.size(), 2 * looked)));
     for (Block &block : blocks) {
@@ -346,6 +358,41 @@ void keep_other_maps(std::vector<VotedWindow> &windows, std::size_t first, int c
     windows.resize(end);
 }
 
+// Keeps the first `first` windows and, in the shortlist's order, the heaviest window of each of
+// the `count` maps none of them is in whose heaviest windows are heaviest: what
+// keep_other_maps keeps of the windows after `first` in that order, without ordering them all.
+void keep_heaviest_of_other_maps(std::vector<VotedWindow> &windows, std::size_t first, int count)
+{
+    if (count <= 0) {
+        windows.resize(first);
+        return;
+    }
+    std::set<int> kept_maps;
+    for (std::size_t k = 0; k < first; ++k) {
+        kept_maps.insert(windows[k].map);
+    }
+    std::unordered_map<int, std::size_t> heaviest; // map -> its heaviest window
+    for (std::size_t k = first; k < windows.size(); ++k) {
+        if (kept_maps.count(windows[k].map)) {
+            continue;
+        }
+        auto [at, added] = heaviest.emplace(windows[k].map, k);
+        if (!added && heavier(windows[k], windows[at->second])) {
+            at->second = k;
+        }
+    }
+    std::vector<VotedWindow> others;
+    others.reserve(heaviest.size());
+    for (const auto &entry : heaviest) {
+        others.push_back(windows[entry.second]);
+    }
+    const std::size_t taken = std::min(others.size(), std::size_t(count));
+    std::partial_sort(others.begin(), others.begin() + std::ptrdiff_t(taken), others.end(),
+                      heavier);
+    windows.resize(first);
+    windows.insert(windows.end(), others.begin(), others.begin() + std::ptrdiff_t(taken));
+}
+
 } // namespace
 
 std::vector<VotedWindow> IndexedSearcher::shortlisted(std::vector<VotedWindow> windows) const
@@ -354,11 +401,8 @@ std::vector<VotedWindow> IndexedSearcher::shortlisted(std::vector<VotedWindow> w
         std::min(windows.size(), std::size_t(std::max(0, m->options.shortlisted)));
     std::partial_sort(windows.begin(), windows.begin() + std::ptrdiff_t(kept), windows.end(),
                       heavier);
-    if (m->options.other_maps > 0) {
-        // And the heaviest window of each of the heaviest maps the shortlist leaves out.
-        std::sort(windows.begin() + std::ptrdiff_t(kept), windows.end(), heavier);
-    }
-    keep_other_maps(windows, kept, m->options.other_maps);
+    // And the heaviest window of each of the heaviest maps the shortlist leaves out.
+    keep_heaviest_of_other_maps(windows, kept, m->options.other_maps);
     return windows;
 }
 

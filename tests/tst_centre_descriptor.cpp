@@ -41,6 +41,7 @@ private slots:
         QTest::newRow("a row of centres") << 5 << 5 << QSize(30, 11) << true;
         QTest::newRow("radius 1: not a number") << 1 << 1 << QSize(9, 8) << true;
         QTest::newRow("not grey levels: the literal loop") << 4 << 1 << QSize(30, 26) << false;
+        QTest::newRow("centres in several blocks") << 3 << 1 << QSize(300, 270) << true;
     }
     void phases_are_literal_maps_of_crops()
     {
@@ -55,6 +56,9 @@ private slots:
         }
         const WindowSettings settings{radius, step_divisor};
         CentreDescriptor centres(image, settings);
+        CentreDescriptor all_at_once(image, settings);
+        const std::vector<float> every = all_at_once.all_values();
+        QCOMPARE(every.size(), std::size_t(centres.centres_x()) * std::size_t(centres.centres_y()));
         const int step = settings.step();
         int phases = 0;
         // Phases in an order that reads cells before whole maps, as a search does.
@@ -71,6 +75,10 @@ private slots:
                 // Cell by cell, as a search reads them, and as a whole map.
                 for (int l = expected.height - 1; l >= 0; --l) {
                     for (int k = 0; k < expected.width; ++k) {
+                        const std::size_t at =
+                            std::size_t(px + k * step) +
+                            std::size_t(py + l * step) * std::size_t(centres.centres_x());
+                        QVERIFY(same_bits(every[at], expected.at(k, l)));
                         QVERIFY2(
                             same_bits(centres.phase_value(px, py, k, l), expected.at(k, l)),
                             qPrintable(

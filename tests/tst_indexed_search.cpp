@@ -330,6 +330,10 @@ void IndexedSearchTest::transformed_crops_data()
     QTest::newRow("x0.75") << 0.75 << 1.0 << 0.0 << 1.0 << 0.0 << 9;
     QTest::newRow("x0.9") << 0.9 << 1.0 << 0.0 << 1.0 << 0.0 << 10;
     QTest::newRow("x1.3") << 1.3 << 1.0 << 0.0 << 1.0 << 0.0 << 10;
+    // Halfway between the ladder's rungs, about 9 % off the nearest.
+    QTest::newRow("x0.92") << 0.92 << 1.0 << 0.0 << 1.0 << 0.0 << 9;
+    QTest::newRow("x0.77") << 0.77 << 1.0 << 0.0 << 1.0 << 0.0 << 10;
+    QTest::newRow("x1.54") << 1.54 << 1.0 << 0.0 << 1.0 << 0.0 << 10;
     QTest::newRow("x2") << 2.0 << 1.0 << 0.0 << 1.0 << 0.0 << 10;
     QTest::newRow("brightness x1.15 - 12") << 1.0 << 1.15 << -12.0 << 1.0 << 0.0 << 10;
     // Slopes at 0.8 of the image's: found by the score with the contrast fitted alone.

@@ -30,6 +30,7 @@ bool block_codes_of_sum(const float *cells, qint64 stride, double sum, BlockCode
         return false; // a cell that is not a finite number
     }
     // |v| / mean |v| >= bound, without a division: |v| * cells >= bound * sum.
+    static_assert(std::size(level_bounds) == 7, "three halvings find one of eight levels");
     double bounds[std::size(level_bounds)];
     for (std::size_t k = 0; k < std::size(level_bounds); ++k) {
         bounds[k] = level_bounds[k] * sum;
@@ -38,10 +39,10 @@ bool block_codes_of_sum(const float *cells, qint64 stride, double sum, BlockCode
         for (int i = 0; i < key_block_side; ++i) {
             const double value = cells[i + j * stride];
             const double scaled = std::fabs(value) * key_block_cells;
-            int level = 0;
-            for (double bound : bounds) {
-                level += scaled >= bound ? 1 : 0;
-            }
+            // The number of bounds at or below `scaled`, by halving: the bounds rise.
+            int level = scaled >= bounds[3] ? 4 : 0;
+            level += scaled >= bounds[level + 1] ? 2 : 0;
+            level += scaled >= bounds[level] ? 1 : 0;
             codes[std::size_t(i + j * key_block_side)] =
                 static_cast<std::int8_t>(value < 0 ? -level - 1 : level);
         }

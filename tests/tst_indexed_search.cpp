@@ -102,6 +102,7 @@ class IndexedSearchTest : public QObject
 private slots:
     void keys_under_noise_and_contrast_data();
     void keys_under_noise_and_contrast();
+    void codes_as_counted_bound_by_bound();
     void every_block_is_found_under_its_key();
     void built_in_ranges_as_at_once();
     void picks_against_the_aligned_search_data();
@@ -146,6 +147,51 @@ void IndexedSearchTest::keys_under_noise_and_contrast()
     }
     const double kept = kept_sum / 6;
     QVERIFY2(kept >= least_kept && kept <= most_kept, qPrintable(QString::number(kept)));
+}
+
+// A block's codes against the plain count of the level bounds each cell reaches: keys are
+// stored in indexes, so they must never move.
+void IndexedSearchTest::codes_as_counted_bound_by_bound()
+{
+    const double bounds[] = {0.3498588075760031, 0.8221188003905089, 1.4596031111569494,
+                             2.3201169227365472, 3.481689070338065,  5.049647464412945,
+                             7.166169912567651};
+    std::mt19937 rng(7);
+    std::uniform_real_distribution<float> spread(-50, 50);
+    std::uniform_int_distribution<int> kind(0, 3);
+    for (int n = 0; n < 20000; ++n) {
+        float cells[key_block_cells];
+        for (float &cell : cells) {
+            switch (kind(rng)) {
+            case 0:
+                cell = 0;
+                break; // flat
+            case 1:
+                cell = float(int(spread(rng)));
+                break; // whole numbers: ties on the bounds
+            default:
+                cell = spread(rng);
+                break;
+            }
+        }
+        if (n % 7 == 0) {
+            std::fill(std::begin(cells), std::end(cells), n % 2 ? 0.0f : 3.0f);
+        }
+        BlockCodes codes;
+        QVERIFY(block_codes(cells, key_block_side, codes));
+        double sum = 0;
+        for (int row = 0; row < key_block_side; ++row) {
+            sum += (std::fabs(double(cells[3 * row])) + std::fabs(double(cells[3 * row + 1]))) +
+                   std::fabs(double(cells[3 * row + 2]));
+        }
+        for (int c = 0; c < key_block_cells; ++c) {
+            int level = 0;
+            for (double bound : bounds) {
+                level += std::fabs(double(cells[c])) * key_block_cells >= bound * sum ? 1 : 0;
+            }
+            QCOMPARE(int(codes[std::size_t(c)]), cells[c] < 0 ? -level - 1 : level);
+        }
+    }
 }
 
 void IndexedSearchTest::every_block_is_found_under_its_key()

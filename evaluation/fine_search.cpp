@@ -8,6 +8,7 @@
 #include "support/console.h"
 
 #include <algorithm>
+#include <cmath>
 
 namespace {
 
@@ -16,6 +17,23 @@ namespace {
 // there have 80 and more; tiny crops of generated images were accepted there with 6 to 56, at
 // another image or at the wrong place.
 constexpr int fine_least_cells = 2 * indexed_few_cells;
+// Nor does a pattern climb a scale (or turn there) at the smaller radius at which the larger one
+// gave it this many cells, enough for the first search to judge it: the crops of photographs
+// won back there had 8 to 56 at their true scale at radius 20. It spares a crop of an image
+// outside the collection, which climbs everything, most of the rungs that enlarge it.
+constexpr int fine_climbed_cells = 64;
+
+// The cells of a pattern's map at `settings` once resampled as a crop of `scale` would be back.
+
+qint64 cells_at(QSize size, const WindowSettings &settings, double scale)
+{
+    const int step = settings.step();
+    const auto side = [&](int extent) {
+        return qint64(std::max(
+            0, descriptor_extent(int(std::lround(extent / scale)), settings.radius, step)));
+    };
+    return side(size.width()) * side(size.height());
+}
 
 bool accepted(const PatternPick &pick, QSize size, const WindowSettings &settings,
               int least_cells = 0)
@@ -30,10 +48,7 @@ bool accepted(const PatternPick &pick, QSize size, const WindowSettings &setting
 bool few_cells(QSize size, const WindowSettings &settings, const ScaleRange &scales)
 {
     const double shrink = std::max({1.0, scales.low, scales.high});
-    const int step = settings.step();
-    const qint64 columns = std::max(0, descriptor_extent(size.width(), settings.radius, step));
-    const qint64 rows = std::max(0, descriptor_extent(size.height(), settings.radius, step));
-    return double(columns * rows) < indexed_few_cells * shrink * shrink;
+    return double(cells_at(size, settings, 1)) < indexed_few_cells * shrink * shrink;
 }
 
 SearchOutcome search_at_two_radii(const WindowSettings &settings, const QList<FeatureMap> &patterns,
@@ -65,6 +80,9 @@ SearchOutcome search_at_two_radii(const WindowSettings &settings, const QList<Fe
         second.before_reading = fine->indexes.before_reading;
         second.progress = {};
         second.rate_line = false;
+        second.climbs = [settings](QSize size, double scale) {
+            return cells_at(size, settings, scale) < fine_climbed_cells;
+        };
         try {
             const SearchOutcome finer = search_patterns(fine->settings, again, fine->maps, second);
             for (int n = 0; n < which.size() && n < finer.picks.size(); ++n) {

@@ -335,6 +335,7 @@ public:
         , m_between(between_rungs(m_rungs))
         , m_low(std::min(options.scales.low, 1.0))
         , m_high(std::max(options.scales.high, 1.0))
+        , m_climbs(options.climbs)
     {
         if (options.index && slice.whole) {
             m_cells = options.index;
@@ -501,7 +502,7 @@ private:
     {
         std::vector<std::size_t> turning;
         for (std::size_t n = 0; n < open.size(); ++n) {
-            if (found[n].any_blocks &&
+            if (found[n].any_blocks && climbs(patterns[open[n]], scales[n]) &&
                 !(conclusive(found[n]) && (scales[n] == 1 || clear_rescaled(found[n])))) {
                 turning.push_back(n);
             }
@@ -646,7 +647,8 @@ private:
         for (double rung : climbed) {
             std::vector<std::size_t> fitting;
             for (std::size_t u : every) {
-                if (!outgrows(patterns[open[std::size_t(unsure[u])]], rung)) {
+                const FeatureMap &pattern = patterns[open[std::size_t(unsure[u])]];
+                if (!outgrows(pattern, rung) && climbs(pattern, rung)) {
                     fitting.push_back(u);
                 }
             }
@@ -786,6 +788,12 @@ private:
             largest = largest.expandedTo(QSize(w, h));
         }
         return largest;
+    }
+
+    // Whether the pattern climbs to `scale` (or is turned back there).
+    bool climbs(const FeatureMap &pattern, double scale) const
+    {
+        return !m_climbs || m_climbs(QSize(pattern.width, pattern.height), scale);
     }
 
     // Whether the pattern resampled to a crop of `scale` has more cells along a side than any
@@ -992,6 +1000,7 @@ private:
     std::vector<double> m_between; // the scales between its rungs
     double m_low;                  // and the scales it may be refined to
     double m_high;
+    std::function<bool(QSize, double)> m_climbs; // the scales a pattern climbs, when set
     QSize m_largest; // the sides of the database's largest map, in cells, once asked
 };
 

@@ -7,6 +7,7 @@
 
 #include <QList>
 #include <QPoint>
+#include <QSize>
 #include <QString>
 
 #include <cstdint>
@@ -119,6 +120,9 @@ struct SearchOptions {
     std::function<void(int map)> before_reading;
     // The indexed search: the scales tried for a pattern it does not find at its own.
     ScaleRange scales;
+    // When set, a pattern climbs only the rungs (and the scales between them) this allows it, and
+    // is turned back only at a scale it allows; its own scale is always searched.
+    std::function<bool(QSize pattern, double scale)> climbs;
     // Writes the line of the average time and the success rate; a search made of several
     // searches writes it once, for them all.
     bool rate_line = true;

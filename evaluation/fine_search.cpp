@@ -9,6 +9,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <optional>
 
 namespace {
 
@@ -41,6 +42,16 @@ bool accepted(const PatternPick &pick, QSize size, const WindowSettings &setting
     const Answer answer = indexed_answer(pick, QString(), size, settings);
     return (answer.verdict == Verdict::exact || answer.verdict == Verdict::found) &&
            answer.cells() >= least_cells;
+}
+
+// How far a pick stands out of the other images' windows the votes named: its score over their
+// median, lower the clearer; nothing without such windows.
+std::optional<double> standing(const PatternPick &pick)
+{
+    if (!pick.best || pick.unrelated == 0 || !(pick.unrelated_median > 0)) {
+        return std::nullopt;
+    }
+    return double(pick.best->score) / pick.unrelated_median;
 }
 
 } // namespace
@@ -88,7 +99,14 @@ SearchOutcome search_at_two_radii(const WindowSettings &settings, const QList<Fe
             for (int n = 0; n < which.size() && n < finer.picks.size(); ++n) {
                 const int k = which[n];
                 const QSize size(patterns[k].width, patterns[k].height);
-                if (accepted(finer.picks[n], size, fine->settings, fine_least_cells)) {
+                // Accepted there, or accepted at neither radius and standing out more there: the
+                // pick shown for a crop not found is the likelier one. (One accepted there with
+                // too few cells is not taken at all.)
+                const std::optional<double> there = standing(finer.picks[n]);
+                const std::optional<double> here = standing(outcome.picks[k]);
+                if (accepted(finer.picks[n], size, fine->settings, fine_least_cells) ||
+                    (!accepted(finer.picks[n], size, fine->settings) && there &&
+                     (!here || *there < *here))) {
                     PatternPick pick = finer.picks[n];
                     pick.radius = fine->settings.radius;
                     pick.step_divisor = fine->settings.step_divisor;

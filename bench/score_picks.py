@@ -1,7 +1,8 @@
 #!/usr/bin/env python3
 """Scores a multi search's --report against a photo workspace's truth.tsv
 (bench/photo_workspace.cpp): per kind of crop, the share of crops whose picked image is their
-source, located within 2 pixels (or 2 % of the crop's size when it was resized), and accepted
+source, located (corner and size) within 2 pixels (or 2 % of the crop's size when it was
+resized: the scale within 2 % too), and accepted
 (verdict exact or found) while right; crops of photographs held out of the collection must never
 be accepted.
 
@@ -39,7 +40,9 @@ def score(truth, rows):
         if right and row["crop_x"] != "":
             slack = 2 if scale == 1 else max(2, 0.02 * max(int(t["width"]), int(t["height"])))
             located = (abs(float(row["crop_x"]) - int(t["x"])) <= slack and
-                       abs(float(row["crop_y"]) - int(t["y"])) <= slack)
+                       abs(float(row["crop_y"]) - int(t["y"])) <= slack and
+                       abs(float(row["crop_width"]) - int(t["width"])) <= slack and
+                       abs(float(row["crop_height"]) - int(t["height"])) <= slack)
         k["located"] += located
         k["accepted"] += accepted and located
     return kinds

@@ -25,7 +25,6 @@ constexpr int fine_least_cells = 2 * indexed_few_cells;
 constexpr int fine_climbed_cells = 64;
 
 // The cells of a pattern's map at `settings` once resampled as a crop of `scale` would be back.
-
 qint64 cells_at(QSize size, const WindowSettings &settings, double scale)
 {
     const int step = settings.step();
@@ -36,12 +35,15 @@ qint64 cells_at(QSize size, const WindowSettings &settings, double scale)
     return side(size.width()) * side(size.height());
 }
 
-bool accepted(const PatternPick &pick, QSize size, const WindowSettings &settings,
-              int least_cells = 0)
+// The cells of the pick's answer when it is accepted (exact or found); nothing otherwise.
+std::optional<int> accepted_cells(const PatternPick &pick, QSize size,
+                                  const WindowSettings &settings)
 {
     const Answer answer = indexed_answer(pick, QString(), size, settings);
-    return (answer.verdict == Verdict::exact || answer.verdict == Verdict::found) &&
-           answer.cells() >= least_cells;
+    if (answer.verdict == Verdict::exact || answer.verdict == Verdict::found) {
+        return answer.cells();
+    }
+    return std::nullopt;
 }
 
 // How far a pick stands out of the other images' windows the votes named: its score over their
@@ -79,7 +81,7 @@ SearchOutcome search_at_two_radii(const WindowSettings &settings, const QList<Fe
     for (int k = 0; k < patterns.size(); ++k) {
         const QSize size(patterns[k].width, patterns[k].height);
         if (few_cells(size, settings, options.scales) &&
-            !accepted(outcome.picks[k], size, settings)) {
+            !accepted_cells(outcome.picks[k], size, settings)) {
             again.append(patterns[k]);
             which.append(k);
         }
@@ -102,11 +104,12 @@ SearchOutcome search_at_two_radii(const WindowSettings &settings, const QList<Fe
                 // Accepted there, or accepted at neither radius and standing out more there: the
                 // pick shown for a crop not found is the likelier one. (One accepted there with
                 // too few cells is not taken at all.)
+                const std::optional<int> cells =
+                    accepted_cells(finer.picks[n], size, fine->settings);
                 const std::optional<double> there = standing(finer.picks[n]);
                 const std::optional<double> here = standing(outcome.picks[k]);
-                if (accepted(finer.picks[n], size, fine->settings, fine_least_cells) ||
-                    (!accepted(finer.picks[n], size, fine->settings) && there &&
-                     (!here || *there < *here))) {
+                if ((cells && *cells >= fine_least_cells) ||
+                    (!cells && there && (!here || *there < *here))) {
                     PatternPick pick = finer.picks[n];
                     pick.radius = fine->settings.radius;
                     pick.step_divisor = fine->settings.step_divisor;

@@ -744,13 +744,8 @@ private:
             const std::size_t n = std::size_t(unsure[u]);
             if (scales[n] != 1 && found[n].best &&
                 std::fabs(std::log(scales[n])) < std::log(ladder_ratio) / 2) {
-                const FeatureMap &pattern = patterns[open[n]];
-                const double growth = 1 / scales[n] - 1;
-                VotedWindow window = corner_of(*found[n].best);
-                window.x += int(std::lround(pattern.width * growth / 2));
-                window.y += int(std::lround(pattern.height * growth / 2));
                 near.push_back(u);
-                added.push_back({window});
+                added.push_back({rescaled_window(patterns[open[n]], found[n], scales[n], 1)});
             }
         }
         auto [own, every_own] = searches_at(near, std::vector<double>(near.size(), 1.0));
@@ -787,13 +782,9 @@ private:
             for (std::size_t c = first; c < last; ++c) {
                 const double from = around[c - first];
                 at.push_back(std::clamp(from * std::pow(ladder_ratio, step), m_low, m_high));
-                // Resampled about the window's middle, where the votes aligned it.
                 const FeatureMap &pattern = patterns[open[std::size_t(unsure[climbers[c].unsure])]];
-                const double growth = 1 / climbers[c].scale - 1 / at.back();
-                VotedWindow window = corner_of(*climbers[c].found.best);
-                window.x += int(std::lround(pattern.width * growth / 2));
-                window.y += int(std::lround(pattern.height * growth / 2));
-                windows.push_back({window});
+                windows.push_back(
+                    {rescaled_window(pattern, climbers[c].found, climbers[c].scale, at.back())});
             }
             auto [searches, all] = searches_at(of, at);
             IndexedOptions options;
@@ -830,6 +821,18 @@ private:
             largest = largest.expandedTo(QSize(w, h));
         }
         return largest;
+    }
+
+    // The window of `found` (the pattern searched at `from`) for the pattern resampled to `to`,
+    // about the window's middle, where the votes aligned it.
+    VotedWindow rescaled_window(const FeatureMap &pattern, const IndexedSearch &found, double from,
+                                double to) const
+    {
+        const double growth = 1 / from - 1 / to;
+        VotedWindow window = corner_of(*found.best);
+        window.x += int(std::lround(pattern.width * growth / 2));
+        window.y += int(std::lround(pattern.height * growth / 2));
+        return window;
     }
 
     // Whether the pattern climbs to `scale` (or is turned back there).
@@ -959,9 +962,8 @@ private:
         }
     }
 
-    // The votes of the open patterns, exchanged, chosen, scored where their maps are, and
-    // exchanged again.
-    // The votes of the open patterns, and `added` windows of each when given, scored.
+    // The votes of the open patterns, exchanged, chosen (with the `added` windows of each, when
+    // given), scored where their maps are, and exchanged again.
     std::vector<IndexedSearch> voted(std::vector<std::unique_ptr<PatternSearches>> &searches,
                                      const std::vector<int> &open, const IndexedOptions &options,
                                      const Exchange &exchange,
